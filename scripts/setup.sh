@@ -1,0 +1,31 @@
+#!/bin/sh
+# Installs every Debian package the build, the program and the tests need,
+# then configures and builds. Idempotent. Usage: scripts/setup.sh [build-dir]
+set -eu
+cd "$(dirname "$0")/.."
+BUILD_DIR=${1:-build}
+
+PACKAGES="
+build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+libgtk-3-dev libwebkit2gtk-4.1-dev
+libjsoncpp-dev libminizip-dev zlib1g-dev libssl-dev uuid-dev
+libgtest-dev googletest
+xvfb xauth dbus dbus-x11 at-spi2-core xdotool x11-utils imagemagick
+python3 python3-pytest openssl
+"
+
+missing=""
+for p in $PACKAGES; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing
+fi
+
+if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="${VESK_BUILD_TYPE:-RelWithDebInfo}" ${VESK_CMAKE_ARGS:-}
+fi
+ninja -C "$BUILD_DIR"

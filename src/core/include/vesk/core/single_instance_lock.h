@@ -1,0 +1,34 @@
+// The single-instance rule: an exclusive, non-blocking flock on a per-user
+// lock file, held for the life of the process. The kernel drops the lock when
+// the process ends, however it ends, so a crashed instance never blocks the
+// next start.
+#pragma once
+
+#include <string>
+
+namespace vesk {
+
+// "$XDG_RUNTIME_DIR/<name>.lock", or "<tmp>/<name>-<uid>.lock" without it.
+std::string SingleInstanceLockPath(const std::string& name);
+
+class SingleInstanceLock {
+ public:
+  enum class Result { kAcquired, kHeldElsewhere, kError };
+
+  SingleInstanceLock() = default;
+  ~SingleInstanceLock();
+  SingleInstanceLock(const SingleInstanceLock&) = delete;
+  SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
+
+  // Opens (or creates) |path| and tries to lock it without waiting.
+  Result TryAcquire(const std::string& path);
+  // Drops the lock and closes the file (a second instance does this).
+  void Close();
+  bool held() const { return held_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+};
+
+}  // namespace vesk

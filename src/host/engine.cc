@@ -1,0 +1,57 @@
+#include "engine.h"
+
+#include "scheme/scheme_registry.h"
+#include "vesk/core/logging.h"
+#include "webkit_compat.h"
+
+namespace vesk {
+
+Engine& Engine::Get() {
+  static Engine* engine = new Engine;
+  return *engine;
+}
+
+void Engine::Initialize(const EngineSettings& settings) {
+  settings_ = settings;
+  initialized_ = true;
+}
+
+WebKitWebContext* Engine::context() {
+  if (!context_) CreateContext();
+  return context_;
+}
+
+WebKitSettings* Engine::settings() {
+  if (!web_settings_) {
+    web_settings_ = webkit_settings_new();
+    if (!settings_.user_agent.empty())
+      webkit_settings_set_user_agent(web_settings_, settings_.user_agent.c_str());
+    // The engine keeps no log of its own; console output is ours to log.
+    webkit_settings_set_enable_write_console_messages_to_stdout(web_settings_, FALSE);
+  }
+  return web_settings_;
+}
+
+void Engine::CreateContext() {
+  const char* data_dir = settings_.local_storage_path.empty() ? nullptr : settings_.local_storage_path.c_str();
+  const char* cache_dir = settings_.cache_path.empty() ? nullptr : settings_.cache_path.c_str();
+  WebKitWebsiteDataManager* manager =
+      (data_dir || cache_dir) ? compat::NewDataManager(data_dir, cache_dir) : nullptr;
+  context_ = manager ? webkit_web_context_new_with_website_data_manager(manager) : webkit_web_context_new();
+  if (manager) g_object_unref(manager);
+  // The web extension reads packages and writes update files itself.
+  compat::SetSandboxEnabled(context_, false);
+  webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+  InstallSchemeHandlers(context_);
+  VESK_VLOG(1) << "web context created";
+}
+
+void Engine::Shutdown() {
+  if (web_settings_) g_object_unref(web_settings_);
+  web_settings_ = nullptr;
+  if (context_) g_object_unref(context_);
+  context_ = nullptr;
+  initialized_ = false;
+}
+
+}  // namespace vesk

@@ -1,0 +1,97 @@
+// The four exported entry points. Nothing thrown below may cross them.
+#include <string>
+#include <vector>
+
+#include "vesk/core/command_line.h"
+#include "vesk/core/cross_origin_whitelist.h"
+#include "vesk/core/logging.h"
+#include "vesk/core/start_url.h"
+#include "vesk/core/upload_request.h"
+#include "vesk/framework_api.h"
+#include "vesk_app.h"
+
+namespace {
+
+template <typename Fn>
+bool GuardedExport(const char* name, Fn&& fn) noexcept {
+  try {
+    return fn();
+  } catch (const std::exception& error) {
+    VESK_LOG(ERROR) << name << " failed: " << error.what();
+  } catch (...) {
+    VESK_LOG(ERROR) << name << " failed";
+  }
+  return false;
+}
+
+std::vector<std::string> ToStrings(const char* const* texts, int count) {
+  std::vector<std::string> result;
+  for (int i = 0; texts && i < count; ++i)
+    if (texts[i]) result.emplace_back(texts[i]);
+  return result;
+}
+
+bool Initialize(const VeskInitParams* params) {
+  vesk::VeskApp& app = vesk::VeskApp::Get();
+  // 1. A second call has no effect.
+  if (app.was_initialized()) return true;
+  if (!params || !params->start_url) return false;
+  // 2. Engine settings.
+  vesk::EngineSettings settings;
+  if (params->cache_path) settings.cache_path = params->cache_path;
+  if (params->user_agent) settings.user_agent = params->user_agent;
+  if (params->local_storage_path) settings.local_storage_path = params->local_storage_path;
+  app.SetEngineSettings(settings);
+  // 3. Before Initialize.
+  if (params->log_dir) app.SetLogDirectory(params->log_dir);
+  // 4. Logging, single instance, engine.
+  if (!app.Initialize()) return false;
+  // 5. One vesk:// host per application; does not decide the result.
+  if (params->app_names) app.RegisterApplications(params->app_names, params->app_name_count);
+  // 6. The local-storage directory went to the engine with the settings.
+  // 7. Every application package must be present and intact.
+  if (!app.CheckPackages()) return false;
+  // 8. The start URL.
+  const vesk::StartUrlDecision decision =
+      vesk::ComposeStartUrl(params->start_url, vesk::CommandLine::ForCurrentProcess());
+  if (decision.exit_process) return false;
+  if (decision.load_upload_request) vesk::LoadUploadRequest(decision.upload_value);
+  app.set_start_url(decision.url);
+  // 9.
+  return true;
+}
+
+}  // namespace
+
+extern "C" bool VeskInitialize(const VeskInitParams* params) {
+  return GuardedExport("VeskInitialize", [params] { return Initialize(params); });
+}
+
+extern "C" bool VeskInstallCrossOriginWhiteList(const char* const* source_origins, int source_count,
+                                                const char* const* target_origins, int target_count) {
+  return GuardedExport("VeskInstallCrossOriginWhiteList", [&] {
+    vesk::VeskApp& app = vesk::VeskApp::Get();
+    if (!app.was_initialized()) return false;
+    app.SetCrossOriginEntries(vesk::BuildCrossOriginEntries(ToStrings(source_origins, source_count),
+                                                            ToStrings(target_origins, target_count)));
+    return true;
+  });
+}
+
+bool VeskInstallPluginOriginWhiteList(char* const* origins, int count) {
+  (void)origins;
+  (void)count;
+  return GuardedExport("VeskInstallPluginOriginWhiteList", [] {
+    if (!vesk::VeskApp::Get().was_initialized()) return false;
+    VESK_LOG(ERROR) << "NOT IMPLEMENTED";
+    return true;
+  });
+}
+
+extern "C" bool VeskRun() {
+  return GuardedExport("VeskRun", [] {
+    vesk::VeskApp& app = vesk::VeskApp::Get();
+    if (!app.was_initialized()) return false;
+    return app.Run();
+  });
+}

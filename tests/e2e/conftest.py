@@ -1,0 +1,138 @@
+"""Fixtures for end-to-end tests: the real pelicard binary, started as a user
+would start it, in a fresh copy of the program directory with a private
+runtime directory, home and configuration. The display is an Xvfb server
+started here when none is given; the session bus comes from the runner
+(dbus-run-session)."""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import time
+
+import pytest
+
+PROGRAM_DIR = os.environ.get("VESK_PROGRAM_DIR") or os.path.join(
+    os.path.dirname(__file__), "..", "..", "build", "program")
+
+
+@pytest.fixture(scope="session")
+def display():
+    """A display for the whole run: $DISPLAY if set, else a private Xvfb."""
+    if os.environ.get("VESK_E2E_USE_DISPLAY") and os.environ.get("DISPLAY"):
+        yield os.environ["DISPLAY"]
+        return
+    read_fd, write_fd = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+        pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    number = b""
+    with os.fdopen(read_fd, "rb") as pipe:
+        while not number.endswith(b"\n"):
+            chunk = pipe.read(1)
+            if not chunk:
+                break
+            number += chunk
+    name = ":" + number.decode().strip()
+    yield name
+    xvfb.terminate()
+    xvfb.wait(timeout=10)
+
+
+class Program:
+    """One private copy of the program directory and the environment to run it."""
+
+    def __init__(self, root, display_name):
+        self.root = root
+        self.dir = os.path.join(root, "program")
+        shutil.copytree(PROGRAM_DIR, self.dir, symlinks=True)
+        self.exe = os.path.join(self.dir, "pelicard")
+        self.log_path = os.path.join(self.dir, "pelicard.log")
+        self.runtime_dir = os.path.join(root, "run")
+        os.makedirs(self.runtime_dir, mode=0o700)
+        home = os.path.join(root, "home")
+        os.makedirs(home)
+        self.env = dict(os.environ)
+        self.env.update({
+            "DISPLAY": display_name,
+            "XDG_RUNTIME_DIR": self.runtime_dir,
+            "HOME": home,
+            "XDG_CONFIG_HOME": os.path.join(home, ".config"),
+            "XDG_CACHE_HOME": os.path.join(home, ".cache"),
+            "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
+            "XDG_CONFIG_DIRS": os.path.join(root, "etc-xdg"),
+            "GDK_BACKEND": "x11",
+            "NO_AT_BRIDGE": "1",
+            "WEBKIT_DISABLE_COMPOSITING_MODE": "1",
+        })
+        self.processes = []
+
+    def start(self, *args, cwd=None):
+        proc = subprocess.Popen([self.exe, *args], env=self.env, cwd=cwd or self.root,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                start_new_session=True)
+        self.processes.append(proc)
+        return proc
+
+    def run(self, *args, timeout=30, cwd=None):
+        """Runs to the end; returns (exit code, output)."""
+        proc = self.start(*args, cwd=cwd)
+        out, _ = proc.communicate(timeout=timeout)
+        return proc.returncode, out.decode(errors="replace")
+
+    def log(self):
+        try:
+            with open(self.log_path, "rb") as f:
+                return f.read().decode(errors="replace")
+        except FileNotFoundError:
+            return ""
+
+    def wait_for_log(self, pattern, timeout=30, count=1):
+        """Waits until |pattern| (a regex) matched |count| log lines; returns the matches."""
+        regex = re.compile(pattern)
+        deadline = time.monotonic() + timeout
+        while True:
+            matches = [m for m in (regex.search(line) for line in self.log().splitlines()) if m]
+            if len(matches) >= count:
+                return matches
+            if time.monotonic() > deadline:
+                raise AssertionError(f"log never matched {pattern!r}:\n{self.log()[-4000:]}")
+            time.sleep(0.05)
+
+    def visible_windows(self, pid):
+        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
+                             env=self.env, capture_output=True, text=True)
+        return [int(w) for w in out.stdout.split()]
+
+    def wait_for_window(self, pid, timeout=30):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            windows = self.visible_windows(pid)
+            if windows:
+                return windows
+            time.sleep(0.1)
+        raise AssertionError("no visible window of process %d" % pid)
+
+    def stop_all(self):
+        for proc in self.processes:
+            if proc.poll() is None:
+                try:
+                    os.killpg(proc.pid, signal.SIGTERM)
+                except ProcessLookupError:
+                    pass
+                try:
+                    proc.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    os.killpg(proc.pid, signal.SIGKILL)
+                    proc.wait()
+            if proc.stdout:
+                proc.stdout.close()
+
+
+@pytest.fixture
+def program(tmp_path, display):
+    prog = Program(str(tmp_path), display)
+    yield prog
+    prog.stop_all()
