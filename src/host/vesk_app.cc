@@ -1,5 +1,6 @@
 #include "vesk_app.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <unistd.h>
 
@@ -27,6 +28,17 @@ constexpr char kInstanceLockName[] = "vesk-pelicard-InstanceMutex-desktop.kestro
 constexpr char kTraceThreadName[] = "VeskAppTrace";
 
 BrowserHost* g_main_window = nullptr;
+
+// SIGTERM and SIGINT end the application the way closing it does, so the
+// exit path (registrations, IO drain, engine shutdown) always runs.
+gboolean OnTerminationSignal(gpointer) {
+  VESK_LOG(INFO) << "Termination signal received; exiting.";
+  if (g_main_window)
+    gtk_widget_destroy(GTK_WIDGET(g_main_window->window()));
+  // Stays installed (a repeated signal finds no window and does nothing), so
+  // Run can remove it unconditionally.
+  return G_SOURCE_CONTINUE;
+}
 
 }  // namespace
 
@@ -160,7 +172,11 @@ bool VeskApp::Run() {
   // 3.-5.
   CreateMainWindow();
   // 6.
+  const guint term_source = g_unix_signal_add(SIGTERM, OnTerminationSignal, nullptr);
+  const guint int_source = g_unix_signal_add(SIGINT, OnTerminationSignal, nullptr);
   gtk_main();
+  g_source_remove(term_source);
+  g_source_remove(int_source);
   // 7.
   CleanUpAfterLoop();
   // 8.

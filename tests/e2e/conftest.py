@@ -47,7 +47,9 @@ class Program:
     def __init__(self, root, display_name):
         self.root = root
         self.dir = os.path.join(root, "program")
-        shutil.copytree(PROGRAM_DIR, self.dir, symlinks=True)
+        # Logs of earlier manual runs in the build tree are not part of the program.
+        shutil.copytree(PROGRAM_DIR, self.dir, symlinks=True,
+                        ignore=shutil.ignore_patterns("*.log"))
         self.exe = os.path.join(self.dir, "pelicard")
         self.log_path = os.path.join(self.dir, "pelicard.log")
         self.runtime_dir = os.path.join(root, "run")

@@ -1,1 +1,124 @@
+// Smaller core pieces: the single-instance lock, the task thread, the
+// registry store, cross-origin entries and the at-exit order.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "test_util.h"
+#include "vesk/core/at_exit.h"
+#include "vesk/core/cross_origin_whitelist.h"
+#include "vesk/core/registry.h"
+#include "vesk/core/single_instance_lock.h"
+#include "vesk/core/task_thread.h"
+
+namespace vesk {
+namespace {
+
+TEST(SingleInstanceLockTest, OnlyOneHolderAndReleasedOnClose) {
+  testing::TempDir dir;
+  const std::string path = dir.File("instance.lock");
+  SingleInstanceLock first, second;
+  EXPECT_EQ(first.TryAcquire(path), SingleInstanceLock::Result::kAcquired);
+  EXPECT_EQ(second.TryAcquire(path), SingleInstanceLock::Result::kHeldElsewhere);
+  first.Close();
+  EXPECT_EQ(second.TryAcquire(path), SingleInstanceLock::Result::kAcquired);
+  EXPECT_EQ(first.TryAcquire(dir.File("no/such/dir/x.lock")), SingleInstanceLock::Result::kError);
+}
+
+TEST(TaskThreadTest, RunsInDueOrderAndDrainWaitsForEarlierTasks) {
+  TaskThread thread("test");
+  thread.Start();
+  std::vector<int> order;
+  std::mutex mutex;
+  auto record = [&](int value) {
+    return [&, value] {
+      std::lock_guard<std::mutex> lock(mutex);
+      order.push_back(value);
+    };
+  };
+  thread.PostDelayedTask(record(3), std::chrono::milliseconds(30));
+  thread.PostTask(record(1));
+  thread.PostTask([] { throw std::runtime_error("a task that throws is logged, not fatal"); });
+  thread.PostTask(record(2));
+  thread.Drain();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  thread.Drain();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  // Draining from the thread itself would wait forever; it returns instead.
+  std::atomic<bool> returned{false};
+  thread.PostTask([&] {
+    thread.Drain();
+    returned = true;
+  });
+  thread.Drain();
+  EXPECT_TRUE(returned);
+  thread.Stop();
+  EXPECT_FALSE(thread.PostTask([] {}));
+}
+
+TEST(RegistryTest, RoundTripTypesAndScopes) {
+  testing::TempDir dir;
+  RegistryStore user(RegistryStore::Scope::kCurrentUser, dir.File("cfg/registry.ini"));
+  const char key[] = "Software\\Kestrow\\NewPelicard\\ContextMenu";
+  EXPECT_FALSE(user.ReadString(key, "Disabled"));
+  EXPECT_TRUE(user.WriteDword(key, "Disabled", 1));
+  EXPECT_TRUE(user.WriteString("Software\\Microsoft\\Windows\\CurrentVersion\\Run", "pelicard",
+                               "\"/opt/p/pelicard\" --vesk-startup=tray\nsecond line"));
+  RegistryStore reread(RegistryStore::Scope::kCurrentUser, dir.File("cfg/registry.ini"));
+  EXPECT_EQ(reread.ReadDword(key, "Disabled"), 1u);
+  EXPECT_FALSE(reread.ReadString(key, "Disabled"));  // types are kept apart
+  EXPECT_EQ(reread.ReadString("Software\\Microsoft\\Windows\\CurrentVersion\\Run", "pelicard"),
+            "\"/opt/p/pelicard\" --vesk-startup=tray\nsecond line");
+  EXPECT_TRUE(reread.DeleteValue(key, "Disabled"));
+  EXPECT_FALSE(reread.ReadDword(key, "Disabled"));
+  EXPECT_FALSE(reread.WriteString("bad]key", "v", "x"));
+
+  ASSERT_TRUE(WriteStringToFile(dir.File("machine.ini"),
+                                "[SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]\n"
+                                "Debugger=sz:gdb -p %ld\n"));
+  RegistryStore machine(RegistryStore::Scope::kMachine, dir.File("machine.ini"));
+  EXPECT_EQ(machine.ReadString("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug", "Debugger"),
+            "gdb -p %ld");
+  EXPECT_FALSE(machine.WriteString("k", "v", "x"));  // machine-wide values are read-only
+}
+
+TEST(CrossOriginTest, EveryTargetForEverySourceAndBadTargetsSkipped) {
+  const std::vector<std::string> sources{"http://a.kestrow.example", "http://b.kestrow.example",
+                                         "vesk://pelicard", "vesk://vesk"};
+  std::vector<std::string> targets;
+  for (const char* scheme : {"http://", "https://"})
+    for (int i = 0; i < 6; ++i) targets.push_back(std::string(scheme) + "m" + std::to_string(i) + ".example");
+  const auto entries = BuildCrossOriginEntries(sources, targets);
+  ASSERT_EQ(entries.size(), 48u);
+  EXPECT_EQ(entries[0].source_origin, "http://a.kestrow.example");
+  EXPECT_EQ(entries[0].target_protocol, "http");
+  EXPECT_EQ(entries[0].target_domain, "m0.example");
+  EXPECT_EQ(entries[47].target_protocol, "https");
+  EXPECT_EQ(AllowListPatterns(entries[0]),
+            (std::vector<std::string>{"http://m0.example/*", "http://*.m0.example/*"}));
+  EXPECT_EQ(BuildCrossOriginEntries(sources, {"not a url", "https://ok.example"}).size(), 4u);
+  EXPECT_TRUE(UrlHasOrigin("vesk://vesk/res/app_init.html?x=1", "vesk://vesk"));
+  EXPECT_FALSE(UrlHasOrigin("vesk://pelicard/res/a.html", "vesk://vesk"));
+  EXPECT_FALSE(UrlHasOrigin("http://a.kestrow.example:8080/", "http://a.kestrow.example"));
+}
+
+TEST(AtExitManagerTest, RunsInReverseOrderOnce) {
+  std::vector<int> order;
+  {
+    AtExitManager manager;
+    manager.Register([&] { order.push_back(1); });
+    manager.Register([&] { order.push_back(2); });
+    manager.RunCallbacksNow();
+    manager.Register([&] { order.push_back(3); });
+  }
+  EXPECT_EQ(order, (std::vector<int>{2, 1, 3}));
+}
+
+}  // namespace
+}  // namespace vesk

@@ -1,1 +1,143 @@
+#include "vesk/core/logging.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "test_util.h"
+
+namespace vesk {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::string contents;
+  EXPECT_TRUE(ReadFileToString(path, &contents, 64 << 20));
+  return contents;
+}
+
+std::string Pattern(size_t size) {
+  std::string data(size, '\0');
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>('a' + i % 23);
+  return data;
+}
+
+TEST(LogFileNameTest, ExecutableNameWithoutExtension) {
+  EXPECT_EQ(logging::LogFilePathFor("/opt/app", "/opt/app/pelicard"), "/opt/app/pelicard.log");
+  EXPECT_EQ(logging::LogFilePathFor("/opt/app/", "/x/tool.bin"), "/opt/app/tool.log");
+  EXPECT_EQ(logging::LogFilePathFor("/d", "/x/archive.tar.gz"), "/d/archive.tar.log");
+  EXPECT_EQ(logging::LogFilePathFor("/d", "/x/"), "/d/debug.log.log");
+  EXPECT_EQ(logging::LogFilePathFor("", "pelicard"), "pelicard.log");
+}
+
+TEST(LogTrimTest, KeepsTheLastHalfMegabyteAndLeavesSmallFilesAlone) {
+  testing::TempDir dir;
+  const std::string big = dir.File("big.log");
+  const std::string data = Pattern(600000);
+  ASSERT_TRUE(WriteStringToFile(big, data));
+  logging::TrimLogFile(big);
+  EXPECT_EQ(ReadAll(big), data.substr(600000 - 524288));
+
+  const std::string exact = dir.File("exact.log");
+  const std::string exact_data = Pattern(524288);
+  ASSERT_TRUE(WriteStringToFile(exact, exact_data));
+  logging::TrimLogFile(exact);
+  EXPECT_EQ(ReadAll(exact), exact_data);
+
+  logging::TrimLogFile(dir.File("missing.log"));  // silent
+  EXPECT_FALSE(PathExists(dir.File("missing.log")));
+}
+
+TEST(LogLineTest, PrefixFormatAndAppending) {
+  testing::TempDir dir;
+  const std::string path = dir.File("app.log");
+  ASSERT_TRUE(WriteStringToFile(path, "old line\n"));
+  ASSERT_TRUE(logging::InitLogging(path));
+  VESK_LOG(WARNING) << "hello " << 42;
+  errno = ENOENT;
+  VESK_PLOG(ERROR) << "open failed";
+  logging::ShutdownLogging();
+  std::istringstream lines(ReadAll(path));
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "old line");
+  const std::regex prefix(R"(\[\d+:\d+:\d{4}/\d{6}\.\d{3}:\d+:(\w+):logging_test\.cc\(\d+\)\] (.*))");
+  std::smatch match;
+  std::getline(lines, line);
+  ASSERT_TRUE(std::regex_match(line, match, prefix)) << line;
+  EXPECT_EQ(match[1], "WARNING");
+  EXPECT_EQ(match[2], "hello 42");
+  std::getline(lines, line);
+  ASSERT_TRUE(std::regex_match(line, match, prefix)) << line;
+  EXPECT_EQ(match[1], "ERROR");
+  EXPECT_EQ(match[2], "open failed: No such file or directory (2)");
+}
+
+TEST(LogLineTest, ProcessesWritingAtOnceNeverInterleave) {
+  testing::TempDir dir;
+  const std::string path = dir.File("shared.log");
+  constexpr int kProcesses = 4;
+  constexpr int kLines = 300;
+  const std::string payload(3000, 'x');  // longer than a pipe buffer's atomic size
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      logging::InitLogging(path);
+      for (int i = 0; i < kLines; ++i) VESK_LOG(INFO) << "p" << p << " " << payload << " end";
+      _exit(0);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::istringstream lines(ReadAll(path));
+  std::string line;
+  int count = 0;
+  const std::regex whole(R"(\[[^\]]+\] p\d x{3000} end)");
+  while (std::getline(lines, line)) {
+    ++count;
+    EXPECT_TRUE(std::regex_match(line, whole)) << line.substr(0, 80);
+  }
+  EXPECT_EQ(count, kProcesses * kLines);
+}
+
+TEST(VerbosityTest, VAndVmodule) {
+  logging::SetVerbosity(1, "");
+  EXPECT_TRUE(logging::VlogIsOn(1, "src/a/foo.cc"));
+  EXPECT_FALSE(logging::VlogIsOn(2, "src/a/foo.cc"));
+  logging::SetVerbosity(0, "foo=3,ba*=2,src/x/*=4,bad");
+  EXPECT_TRUE(logging::VlogIsOn(3, "src/a/foo.cc"));
+  EXPECT_FALSE(logging::VlogIsOn(4, "src/a/foo.cc"));
+  EXPECT_TRUE(logging::VlogIsOn(2, "/b/bar.cc"));
+  EXPECT_TRUE(logging::VlogIsOn(4, "src/x/deep.cc"));
+  EXPECT_FALSE(logging::VlogIsOn(1, "other.cc"));
+  logging::SetVerbosity(0, "");
+}
+
+TEST(DcheckTest, OnlyLogsAndOnlyWhenEnabled) {
+  testing::TempDir dir;
+  const std::string path = dir.File("check.log");
+  ASSERT_TRUE(logging::InitLogging(path));
+  const int value = 1;
+  logging::SetDchecksEnabled(false);
+  VESK_DCHECK(value == 2);
+  logging::SetDchecksEnabled(true);
+  VESK_DCHECK(value == 2) << "extra";
+  VESK_DCHECK(value == 1);
+  logging::ShutdownLogging();
+  const std::string log = ReadAll(path);
+  EXPECT_NE(log.find("Check failed: value == 2. extra"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Check failed: value == 1"), std::string::npos);
+  EXPECT_EQ(log.find("Check failed"), log.rfind("Check failed"));  // exactly one
+}
+
+}  // namespace
+}  // namespace vesk
