@@ -21,18 +21,21 @@ std::vector<std::string> PendingUploadFiles::TakeAll() {
   return taken;
 }
 
-bool LoadUploadRequest(std::string_view value, std::vector<std::string>* out) {
-  const std::string path = Base64Decode(value).value_or(std::string());
-  std::string contents;
-  if (path.empty() || !ReadFileToString(path, &contents, kMaxUploadRequestBytes) || contents.empty())
-    return false;
+bool ParseUploadRequest(std::string_view contents, std::vector<std::string>* out) {
+  if (contents.empty() || contents.size() > kMaxUploadRequestBytes) return false;
   Json::CharReaderBuilder builder;
   builder["collectComments"] = false;
+  builder["stackLimit"] = kMaxUploadRequestJsonDepth;
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string errors;
-  if (!reader->parse(contents.data(), contents.data() + contents.size(), &root, &errors))
+  try {
+    // The reader throws, rather than fails, on nesting beyond the limit.
+    if (!reader->parse(contents.data(), contents.data() + contents.size(), &root, &errors))
+      return false;
+  } catch (const Json::Exception&) {
     return false;
+  }
   if (!root.isObject() || !root["data"].isArray()) return false;
   for (const Json::Value& element : root["data"]) {
     if (element.isString())
@@ -41,6 +44,13 @@ bool LoadUploadRequest(std::string_view value, std::vector<std::string>* out) {
       out->emplace_back();
   }
   return true;
+}
+
+bool LoadUploadRequest(std::string_view value, std::vector<std::string>* out) {
+  const std::string path = Base64Decode(value).value_or(std::string());
+  std::string contents;
+  if (path.empty() || !ReadFileToString(path, &contents, kMaxUploadRequestBytes)) return false;
+  return ParseUploadRequest(contents, out);
 }
 
 bool LoadUploadRequest(std::string_view value) {

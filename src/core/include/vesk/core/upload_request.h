@@ -11,6 +11,8 @@ namespace vesk {
 
 // Upload request files larger than this are refused.
 inline constexpr size_t kMaxUploadRequestBytes = 16 * 1024 * 1024;
+// A request is an object holding an array of strings; deeper nesting is refused.
+inline constexpr int kMaxUploadRequestJsonDepth = 64;
 
 // Process-wide list; UI main thread only.
 class PendingUploadFiles {
@@ -24,6 +26,10 @@ class PendingUploadFiles {
  private:
   std::vector<std::string> files_;
 };
+
+// Parses the request file's contents; true when the root is an object with
+// an array "data".
+bool ParseUploadRequest(std::string_view contents, std::vector<std::string>* out);
 
 // Decodes |value|, reads the JSON file it names and appends each element of
 // "data" (strings; null as an empty string; other types skipped) to |out|.

@@ -1,0 +1,48 @@
+#!/bin/sh
+# Sets up, builds and runs the program. Without a display it starts a virtual
+# one, waits for the main window, saves a screenshot of it, prints where, and
+# ends the program cleanly. With a display it simply runs the program.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/setup.sh build
+PROGRAM=build/program/pelicard
+
+if [ -n "${DISPLAY:-}" ] && [ -z "${VESK_DEMO_HEADLESS:-}" ]; then
+  exec "$PROGRAM" "$@"
+fi
+
+exec dbus-run-session -- sh -c '
+  set -eu
+  PROGRAM=$1; shift
+  SHOT=${VESK_SCREENSHOT:-$PWD/build/screenshot.png}
+  Xvfb :93 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  XVFB=$!
+  trap "kill \$XVFB 2>/dev/null || true" EXIT
+  export DISPLAY=:93 GDK_BACKEND=x11 NO_AT_BRIDGE=1
+  for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  # The first page decides when the window shows; the demo does not wait for it.
+  "$PROGRAM" --force-show-window "$@" &
+  APP=$!
+  WINDOW=""
+  for i in $(seq 100); do
+    WINDOW=$(xdotool search --onlyvisible --pid "$APP" 2>/dev/null | head -n1 || true)
+    [ -n "$WINDOW" ] && break
+    sleep 0.1
+  done
+  if [ -z "$WINDOW" ]; then
+    echo "pelicard showed no window" >&2
+    kill "$APP" 2>/dev/null || true
+    exit 1
+  fi
+  # Give the page time to render before the picture is taken.
+  for i in $(seq 100); do
+    grep -q "Load finished: vesk" "$(dirname "$PROGRAM")/pelicard.log" 2>/dev/null && break
+    sleep 0.1
+  done
+  sleep 1
+  import -window "$WINDOW" "$SHOT"
+  echo "Screenshot of the main window saved to $SHOT"
+  kill -TERM "$APP"
+  wait "$APP"
+  echo "pelicard ended with exit code $?"
+' demo "$PROGRAM" "$@"
