@@ -1,7 +1,9 @@
 #include "engine.h"
 
 #include "scheme/scheme_registry.h"
+#include "vesk/core/command_line.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/switches.h"
 #include "webkit_compat.h"
 
 namespace vesk {
@@ -28,6 +30,10 @@ WebKitSettings* Engine::settings() {
       webkit_settings_set_user_agent(web_settings_, settings_.user_agent.c_str());
     // The engine keeps no log of its own; console output is ours to log.
     webkit_settings_set_enable_write_console_messages_to_stdout(web_settings_, FALSE);
+    // The inspector exists only when asked for; without it F12 reaches the page.
+    webkit_settings_set_enable_developer_extras(
+        web_settings_, CommandLine::ForCurrentProcess().HasSwitch(switches::kEnableDevTools));
+    webkit_settings_set_javascript_can_open_windows_automatically(web_settings_, TRUE);
   }
   return web_settings_;
 }

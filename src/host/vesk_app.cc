@@ -8,12 +8,15 @@
 #include <mutex>
 
 #include "browser/browser_host.h"
+#include "browser/modal_dialog_list.h"
 #include "engine.h"
 #include "io_thread.h"
+#include "ipc/ipc_dispatcher.h"
 #include "package_check.h"
 #include "scheme/scheme_registry.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/file_util.h"
+#include "vesk/core/ipc/ipc.h"
 #include "vesk/core/ipc_message.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
@@ -93,14 +96,21 @@ bool VeskApp::InitializeDisplay() {
 }
 
 void VeskApp::RunSecondInstance() {
+  // A second instance is nobody's peer: its receiver goes first, so second
+  // starts running at the same time never choose each other.
+  IPC::Shutdown();
   const auto message = DecideSecondInstanceMessage(CommandLine::ForCurrentProcess());
-  if (!message) {
-    VESK_LOG(INFO) << "Second instance: nothing to hand over.";
-  } else {
-    // The instance channel delivers the message; until it exists the request
-    // is only logged.
-    VESK_LOG(INFO) << "Second instance: message " << message->id << " for the running instance.";
-  }
+  if (!message) VESK_LOG(INFO) << "Second instance: nothing to hand over.";
+  // Only the first peer found gets the message; the send waits until its
+  // handlers ran (bounded), and its result changes nothing here.
+  IPC::EnumerateRemotes([&message](const IPC& peer) {
+    if (message) {
+      const bool answered = peer.Send(message->id, message->data);
+      VESK_LOG(INFO) << "Second instance: message " << message->id << " handed to process "
+                     << peer.remote_process_id() << (answered ? "" : " without an answer");
+    }
+    return true;
+  });
   instance_lock_.Close();
 }
 
@@ -110,6 +120,9 @@ bool VeskApp::Initialize() {
   // 2. Logging; from here on the log directory is fixed.
   log_dir_locked_ = true;
   InitLogging();
+  // 4. Every process has its instance receiver before the single-instance
+  // test, also one that turns out to be a second instance.
+  IPC::CreateReceiver();
   // 3. and 5. The single-instance rule.
   const SingleInstanceLock::Result lock = instance_lock_.TryAcquire(SingleInstanceLockPath(kInstanceLockName));
   if (lock == SingleInstanceLock::Result::kError) return false;
@@ -117,6 +130,8 @@ bool VeskApp::Initialize() {
     RunSecondInstance();
     return false;
   }
+  // 6. The first instance hands instance messages on to the page.
+  IPC::AddListener(&IPCDispatcher::Get());
   // 7. The memory trace object (started by Run when asked for).
   trace_thread_ = std::make_unique<VeskAppTraceThread>(kTraceThreadName);
   // 8. The engine: display, IO worker, and the settings for the web context
@@ -146,14 +161,15 @@ void VeskApp::StartMemoryTrace() {
 }
 
 void VeskApp::CreateMainWindow() {
+  // Hidden unless force-show-window; the first page shows it when ready.
   g_main_window = BrowserHost::CreateBrowserHost(start_url_, BrowserHost::Rect{}, false, false, true);
-  g_main_window->CenterOnWorkArea();
-  if (CommandLine::ForCurrentProcess().HasSwitch(switches::kForceShowWindow)) g_main_window->Show();
+  if (g_main_window) g_main_window->CenterOnWorkArea();
 }
 
 void VeskApp::OnMainWindowDestroyed() {
   g_main_window = nullptr;
-  gtk_main_quit();
+  // The loop ends once no system dialog is open any more.
+  ModalDialogList::Get().CloseAllAndQuit();
 }
 
 void VeskApp::CleanUpAfterLoop() {

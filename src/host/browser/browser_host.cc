@@ -1,14 +1,21 @@
 #include "browser/browser_host.h"
 
-#include <algorithm>
+#include <malloc.h>
 
+#include "browser/client_handlers.h"
+#include "browser/modal_dialog_list.h"
+#include "browser/page_bridge.h"
 #include "engine.h"
+#include "vesk/core/command_line.h"
 #include "vesk/core/cross_origin_whitelist.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/switches.h"
 #include "vesk_app.h"
 
 namespace vesk {
 namespace {
+
+constexpr char kHostKey[] = "vesk-browser-host";
 
 // Every GTK callback stops exceptions here: none may cross into C.
 template <typename Fn>
@@ -24,52 +31,113 @@ void Guarded(const char* where, Fn&& fn) {
 
 }  // namespace
 
-BrowserHost* BrowserHost::CreateBrowserHost(const std::string& url, Rect rect, bool show, bool tool_window,
+BrowserHost* BrowserHost::CreateBrowserHost(const std::string& url, const Rect& rect, bool show, bool tool_window,
                                             bool is_main_window) {
   auto* host = new BrowserHost(is_main_window);
-  host->Create(rect, tool_window);
+  if (!host->Create(rect, tool_window)) {
+    delete host;
+    return nullptr;
+  }
   host->CreateBrowser(url);
-  if (show) host->Show();
+  if (show || CommandLine::ForCurrentProcess().HasSwitch(switches::kForceShowWindow)) host->Show();
   return host;
+}
+
+BrowserHost* BrowserHost::FromWebView(WebKitWebView* view) {
+  return view ? static_cast<BrowserHost*>(g_object_get_data(G_OBJECT(view), kHostKey)) : nullptr;
+}
+
+BrowserHost* BrowserHost::FromPageId(guint64 page_id) {
+  GList* toplevels = gtk_window_list_toplevels();
+  BrowserHost* found = nullptr;
+  for (GList* item = toplevels; item && !found; item = item->next) {
+    GtkWidget* child = GTK_IS_BIN(item->data) ? gtk_bin_get_child(GTK_BIN(item->data)) : nullptr;
+    if (child && WEBKIT_IS_WEB_VIEW(child) && webkit_web_view_get_page_id(WEBKIT_WEB_VIEW(child)) == page_id)
+      found = FromWebView(WEBKIT_WEB_VIEW(child));
+  }
+  g_list_free(toplevels);
+  return found;
 }
 
 BrowserHost::BrowserHost(bool is_main_window) : is_main_window_(is_main_window) {}
 
-BrowserHost::~BrowserHost() = default;
+BrowserHost::~BrowserHost() {
+  *alive_ = false;
+  if (composited_handler_) {
+    GdkScreen* screen = gdk_screen_get_default();
+    if (screen) g_signal_handler_disconnect(screen, composited_handler_);
+  }
+  malloc_trim(0);
+}
 
-void BrowserHost::Create(Rect rect, bool tool_window) {
+bool BrowserHost::Create(const Rect& rect, bool tool_window) {
+  if (window_) {
+    VESK_DCHECK(!window_) << "You Already Create BrowserHost";
+    return false;
+  }
   window_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
   gtk_window_set_decorated(window_, FALSE);
   gtk_widget_set_app_paintable(GTK_WIDGET(window_), TRUE);
   GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(window_));
-  if (GdkVisual* visual = gdk_screen_get_rgba_visual(screen))
-    gtk_widget_set_visual(GTK_WIDGET(window_), visual);
+  if (GdkVisual* visual = gdk_screen_get_rgba_visual(screen)) gtk_widget_set_visual(GTK_WIDGET(window_), visual);
   if (tool_window) {
     gtk_window_set_type_hint(window_, GDK_WINDOW_TYPE_HINT_UTILITY);
     gtk_window_set_skip_taskbar_hint(window_, TRUE);
+    gtk_window_set_skip_pager_hint(window_, TRUE);
   }
-  const int width = rect.width > 0 ? rect.width : kDefaultWidth;
-  const int height = rect.height > 0 ? rect.height : kDefaultHeight;
+  const int width = rect.width() > 0 ? rect.width() : kDefaultWidth;
+  const int height = rect.height() > 0 ? rect.height() : kDefaultHeight;
   gtk_window_set_default_size(window_, width, height);
-  gtk_window_move(window_, rect.x, rect.y);
-  g_signal_connect(window_, "destroy", G_CALLBACK(OnDestroy), this);
+  gtk_window_move(window_, rect.left, rect.top);
+  ConnectWindowSignals();
+  ApplySizeLimits();
+  return true;
 }
 
-void BrowserHost::CreateBrowser(const std::string& url) {
+void BrowserHost::ConnectWindowSignals() {
+  g_signal_connect(window_, "destroy", G_CALLBACK(OnDestroy), this);
+  g_signal_connect(window_, "delete-event", G_CALLBACK(OnDeleteEvent), this);
+  g_signal_connect(window_, "hide", G_CALLBACK(OnHide), this);
+  g_signal_connect(window_, "show", G_CALLBACK(OnShow), this);
+  g_signal_connect(window_, "notify::is-active", G_CALLBACK(OnActiveChanged), this);
+  g_signal_connect(window_, "window-state-event", G_CALLBACK(OnWindowState), this);
+  composited_handler_ = g_signal_connect(gtk_widget_get_screen(GTK_WIDGET(window_)), "composited-changed",
+                                         G_CALLBACK(OnCompositedChanged), this);
+}
+
+bool BrowserHost::CreateBrowser(const std::string& url, WebKitWebView* related) {
+  if (!window_) {
+    VESK_DCHECK(window_) << "You haven't create browserHost, please create it first";
+    return false;
+  }
+  if (browser_) {
+    VESK_DCHECK(!browser_) << "You Already Create Browser";
+    return false;
+  }
   Engine& engine = Engine::Get();
-  web_view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", engine.context(), "settings",
-                                           engine.settings(), nullptr));
+  if (related) {
+    browser_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(related));
+  } else {
+    browser_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", engine.context(), "settings",
+                                            engine.settings(), nullptr));
+  }
+  g_object_set_data(G_OBJECT(browser_), kHostKey, this);
   const GdkRGBA transparent{0, 0, 0, 0};
-  webkit_web_view_set_background_color(web_view_, &transparent);
+  webkit_web_view_set_background_color(browser_, &transparent);
   // Files dropped on the window must not navigate the application away.
-  gtk_drag_dest_unset(GTK_WIDGET(web_view_));
-  g_signal_connect(web_view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
-  g_signal_connect(web_view_, "load-failed", G_CALLBACK(OnLoadFailed), this);
-  gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(web_view_));
-  gtk_widget_show(GTK_WIDGET(web_view_));
+  gtk_drag_dest_unset(GTK_WIDGET(browser_));
+  client_handlers_ = ClientHandlers::Attach(browser_, this);
+  g_signal_connect(browser_, "load-changed", G_CALLBACK(OnLoadChanged), this);
+  g_signal_connect(browser_, "ready-to-show", G_CALLBACK(OnReadyToShow), this);
+  gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(browser_));
+  gtk_widget_show(GTK_WIDGET(browser_));
+  gtk_widget_grab_focus(GTK_WIDGET(browser_));
   ApplyCrossOriginWhitelist(url);
-  VESK_LOG(INFO) << "Load URL: " << url;
-  webkit_web_view_load_uri(web_view_, url.c_str());
+  if (!related) {
+    VESK_LOG(INFO) << "Load URL: " << url;
+    webkit_web_view_load_uri(browser_, url.c_str());
+  }
+  return true;
 }
 
 void BrowserHost::ApplyCrossOriginWhitelist(const std::string& url) {
@@ -82,54 +150,200 @@ void BrowserHost::ApplyCrossOriginWhitelist(const std::string& url) {
   std::vector<const gchar*> list;
   for (const std::string& pattern : patterns) list.push_back(pattern.c_str());
   list.push_back(nullptr);
-  webkit_web_view_set_cors_allowlist(web_view_, list.data());
+  webkit_web_view_set_cors_allowlist(browser_, list.data());
 }
 
-void BrowserHost::CenterOnWorkArea() {
-  GtkWidget* widget = GTK_WIDGET(window_);
-  gtk_widget_realize(widget);
-  GdkDisplay* display = gtk_widget_get_display(widget);
-  GdkMonitor* monitor = gdk_display_get_monitor_at_window(display, gtk_widget_get_window(widget));
-  if (!monitor) monitor = gdk_display_get_primary_monitor(display);
-  if (!monitor) return;
-  GdkRectangle area{};
-  gdk_monitor_get_workarea(monitor, &area);
-  int width = 0, height = 0;
-  gtk_window_get_size(window_, &width, &height);
-  int x = area.x + (area.width - width) / 2;
-  int y = area.y + (area.height - height) / 2;
-  x = std::max(area.x, std::min(x, area.x + area.width - width));
-  y = std::max(area.y, std::min(y, area.y + area.height - height));
-  gtk_window_move(window_, std::max(area.x, x), std::max(area.y, y));
+void BrowserHost::Show() {
+  gtk_widget_show(GTK_WIDGET(window_));
+  gtk_window_present(window_);
 }
 
-void BrowserHost::Show() { gtk_window_present(window_); }
+void BrowserHost::ExecuteScript(const std::string& script) {
+  if (!browser_) return;
+  webkit_web_view_evaluate_javascript(browser_, script.c_str(), static_cast<gssize>(script.size()), nullptr,
+                                      "", nullptr, nullptr, nullptr);
+}
+
+void BrowserHost::RequestClose() {
+  if (close_pending_ || !window_) return;
+  if (!browser_) {
+    gtk_widget_destroy(GTK_WIDGET(window_));
+    return;
+  }
+  // The window stays open while the page decides; the page may be busy in
+  // a request to us, so the answer comes back as a callback.
+  close_pending_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  PageBridge::Get().AskCloseHandler(browser_, [this, alive](bool keep_open) {
+    if (alive.expired()) return;
+    close_pending_ = false;
+    if (!keep_open && window_) gtk_widget_destroy(GTK_WIDGET(window_));
+  });
+}
+
+bool BrowserHost::DoCloseMainBrowser(WebKitWebView* view) {
+  VESK_DCHECK(browser_ && view == browser_);
+  RequestClose();
+  return false;
+}
+
+void BrowserHost::SetDevToolsShown(bool show) {
+  if (browser_) {
+    if (show) webkit_settings_set_enable_developer_extras(webkit_web_view_get_settings(browser_), TRUE);
+    WebKitWebInspector* inspector = webkit_web_view_get_inspector(browser_);
+    if (show)
+      webkit_web_inspector_show(inspector);
+    else
+      webkit_web_inspector_close(inspector);
+  }
+  dev_tools_shown_ = show;
+}
+
+WebKitWebView* BrowserHost::CreateRequestedView(WebKitWebView* parent) {
+  if (!pending_launch_) return nullptr;
+  const LaunchRequest launch = *pending_launch_;
+  pending_launch_.reset();
+  auto* host = new BrowserHost(false);
+  if (!host->Create(launch.rect, !launch.taskbar_button)) {
+    delete host;
+    return nullptr;
+  }
+  host->CreateBrowser(launch.url, parent);
+  host->show_when_ready_ = launch.visible || CommandLine::ForCurrentProcess().HasSwitch(switches::kForceShowWindow);
+  VESK_LOG(INFO) << "Launch window: " << launch.url;
+  return host->browser_;
+}
+
+void BrowserHost::OnMainBrowserClosed() {
+  if (client_handlers_) client_handlers_->DetachDelegate();
+  client_handlers_ = nullptr;
+  browser_ = nullptr;
+}
+
+void BrowserHost::ExitApplication() { ModalDialogList::Get().CloseAllAndQuit(); }
+
+void BrowserHost::OnTrayButton(bool left, bool press) {
+  if (press) return;
+  ExecuteScript(left ? "window.app.getTrayIcon().onClick();" : "window.app.getTrayIcon().onRightClick();");
+}
+
+void BrowserHost::OnTaskbarCreated() {
+  if (!browser_) {
+    VESK_LOG(INFO) << "Here is no browser to execute javascript function when task bar restart";
+    return;
+  }
+  ExecuteScript("app && app.onTaskbarRestart && app.onTaskbarRestart()");
+}
+
+bool BrowserHost::IsAeroStyleEnabled() {
+  const CommandLine& command_line = CommandLine::ForCurrentProcess();
+  const std::string forced = command_line.GetSwitchValue(switches::kForceAeroStyle);
+  if (forced == "on") return true;
+  if (forced == "off") return false;
+  GdkScreen* screen = window_ ? gtk_widget_get_screen(GTK_WIDGET(window_)) : gdk_screen_get_default();
+  return screen && gdk_screen_is_composited(screen);
+}
+
+void BrowserHost::RequestBlurBehind() {
+  // The window is transparent wherever the page is; a compositor blurs what
+  // lies behind on its own. Nothing to request from GTK.
+}
+
+void BrowserHost::OnLostActivation() {
+  // Only losing the foreground to another program counts: when another of
+  // our windows became active, nothing happens.
+  GList* toplevels = gtk_window_list_toplevels();
+  bool ours_active = false;
+  for (GList* item = toplevels; item; item = item->next)
+    if (gtk_window_is_active(GTK_WINDOW(item->data))) ours_active = true;
+  g_list_free(toplevels);
+  if (!ours_active) ExecuteScript("winhelper && winhelper.onLoseFocus && winhelper.onLoseFocus()");
+}
 
 void BrowserHost::OnDestroy(GtkWidget*, gpointer self) {
   Guarded("BrowserHost::OnDestroy", [self] {
     auto* host = static_cast<BrowserHost*>(self);
     const bool was_main = host->is_main_window_;
+    host->OnMainBrowserClosed();
     host->window_ = nullptr;
-    host->web_view_ = nullptr;
     delete host;
     if (was_main) VeskApp::Get().OnMainWindowDestroyed();
   });
 }
 
-void BrowserHost::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
-  Guarded("BrowserHost::OnLoadChanged", [view, event] {
-    if (event == WEBKIT_LOAD_FINISHED) {
-      const char* uri = webkit_web_view_get_uri(view);
-      VESK_LOG(INFO) << "Load finished: " << (uri ? uri : "");
-    }
+gboolean BrowserHost::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
+  Guarded("BrowserHost::OnDeleteEvent", [self] { static_cast<BrowserHost*>(self)->RequestClose(); });
+  return TRUE;  // the close protocol decides
+}
+
+void BrowserHost::OnHide(GtkWidget*, gpointer self) {
+  Guarded("BrowserHost::OnHide", [self] {
+    auto* host = static_cast<BrowserHost*>(self);
+    if (host->IsAeroStyleEnabled()) host->RequestBlurBehind();
+    malloc_trim(0);
   });
 }
 
-gboolean BrowserHost::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer) {
-  Guarded("BrowserHost::OnLoadFailed", [uri, error] {
-    VESK_LOG(WARNING) << "Load failed: " << (uri ? uri : "") << " " << (error ? error->message : "");
+void BrowserHost::OnShow(GtkWidget*, gpointer self) {
+  Guarded("BrowserHost::OnShow", [self] {
+    auto* host = static_cast<BrowserHost*>(self);
+    if (host->IsAeroStyleEnabled()) host->RequestBlurBehind();
+  });
+}
+
+void BrowserHost::OnActiveChanged(GObject*, GParamSpec*, gpointer self) {
+  Guarded("BrowserHost::OnActiveChanged", [self] {
+    auto* host = static_cast<BrowserHost*>(self);
+    if (!host->window_ || gtk_window_is_active(host->window_)) return;
+    // Activation moves between our own windows in two steps; look once the
+    // other window had its chance to become active.
+    struct Pending {
+      std::weak_ptr<bool> alive;
+      BrowserHost* host;
+    };
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT, 50,
+        [](gpointer data) -> gboolean {
+          auto* pending = static_cast<Pending*>(data);
+          if (!pending->alive.expired())
+            Guarded("BrowserHost::OnLostActivation", [pending] { pending->host->OnLostActivation(); });
+          return G_SOURCE_REMOVE;
+        },
+        new Pending{host->alive_, host}, [](gpointer data) { delete static_cast<Pending*>(data); });
+  });
+}
+
+gboolean BrowserHost::OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self) {
+  Guarded("BrowserHost::OnWindowState", [self, event] {
+    auto* host = static_cast<BrowserHost*>(self);
+    if (event->changed_mask & GDK_WINDOW_STATE_ABOVE)
+      host->topmost_ = (event->new_window_state & GDK_WINDOW_STATE_ABOVE) != 0;
+    if (event->changed_mask & GDK_WINDOW_STATE_MAXIMIZED) host->ApplySizeLimits();
   });
   return FALSE;
+}
+
+void BrowserHost::OnCompositedChanged(GdkScreen*, gpointer self) {
+  Guarded("BrowserHost::OnCompositedChanged", [self] {
+    auto* host = static_cast<BrowserHost*>(self);
+    if (host->IsAeroStyleEnabled()) host->RequestBlurBehind();
+    host->ExecuteScript("window.os.onaerostylechanged && window.os.onaerostylechanged();");
+  });
+}
+
+void BrowserHost::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
+  Guarded("BrowserHost::OnLoadChanged", [view, event] {
+    if (event != WEBKIT_LOAD_FINISHED) return;
+    const char* uri = webkit_web_view_get_uri(view);
+    VESK_LOG(INFO) << "Load finished: " << (uri ? uri : "");
+  });
+}
+
+void BrowserHost::OnReadyToShow(WebKitWebView*, gpointer self) {
+  Guarded("BrowserHost::OnReadyToShow", [self] {
+    auto* host = static_cast<BrowserHost*>(self);
+    if (host->show_when_ready_) host->Show();
+  });
 }
 
 }  // namespace vesk

@@ -1,56 +1,137 @@
 // A top-level browser window: an undecorated GTK window with an RGBA visual
-// holding one transparent web view. The window owns this object: it deletes
-// itself when the window is destroyed.
+// holding one transparent web view, and everything the engine handlers and
+// the page's script objects may ask of a window. The window owns this
+// object: it deletes itself when the window is destroyed.
 #pragma once
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <memory>
+#include <optional>
 #include <string>
+
+#include "browser/delegates.h"
 
 namespace vesk {
 
-class BrowserHost {
+class BrowserHost : public ClientHandlersDelegate,
+                    public AppDelegate,
+                    public BrowserDelegate,
+                    public OsDelegate,
+                    public WinhelperDelegate {
  public:
-  struct Rect {
-    int x = 0, y = 0, width = 0, height = 0;
-  };
+  using Rect = WindowRect;
 
   // Size given to a window whose rectangle is empty until its page sizes it;
   // a toplevel of zero size cannot be mapped.
   static constexpr int kDefaultWidth = 960;
   static constexpr int kDefaultHeight = 640;
 
-  // Creates the window (hidden unless |show|) and starts loading |url|.
-  static BrowserHost* CreateBrowserHost(const std::string& url, Rect rect, bool show, bool tool_window,
-                                        bool is_main_window);
+  // Creates the window (hidden unless |show| or force-show-window) and
+  // starts loading |url|.
+  static BrowserHost* CreateBrowserHost(const std::string& url, const Rect& rect, bool show, bool tool_window,
+                                        bool is_main_window = false);
+  // The host of a view, or null.
+  static BrowserHost* FromWebView(WebKitWebView* view);
+  static BrowserHost* FromPageId(guint64 page_id);
+
+  bool Create(const Rect& rect, bool tool_window);
+  // |related| is the view whose web process the new view shares (a launch).
+  bool CreateBrowser(const std::string& url, WebKitWebView* related = nullptr);
 
   GtkWindow* window() const { return window_; }
-  WebKitWebView* web_view() const { return web_view_; }
+  WebKitWebView* web_view() const { return browser_; }
+  bool is_main_window() const { return is_main_window_; }
 
-  // Centres on the work area of the nearest monitor, kept inside it; size and
-  // stacking order unchanged, not activated.
+  // Centres on the work area of the nearest monitor, kept inside it; size
+  // and stacking order unchanged, not activated.
   void CenterOnWorkArea();
   void Show();
+  // Runs a script text in the main frame; the result is ignored.
+  void ExecuteScript(const std::string& script);
+  // Starts the close protocol: the page's close handler may keep the window.
+  void RequestClose();
+
+  // Events other parts of the host forward to the window.
+  void OnTrayButton(bool left, bool press);
+  void OnTaskbarCreated();
+
+  // ClientHandlersDelegate
+  WebKitWebView* GetBrowser() override { return browser_; }
+  bool DoCloseMainBrowser(WebKitWebView* view) override;
+  void SetDevToolsShown(bool show) override;
+  bool IsDevToolsShown() override { return dev_tools_shown_; }
+  GtkWindow* GetHostWindow() override { return window_; }
+  WebKitWebView* CreateRequestedView(WebKitWebView* parent) override;
+  void OnMainBrowserClosed() override;
+
+  // AppDelegate
+  void ExitApplication() override;
+
+  // BrowserDelegate
+  void SendMouseClick(int x, int y) override;
+
+  // OsDelegate
+  bool IsAeroStyleEnabled() override;
+
+  // WinhelperDelegate (window operations live in browser_host_window.cc)
+  void PopUpMenu(const std::string& json) override;
+  void LaunchWindow(const LaunchRequest& request) override;
+  void SetIcon(const std::string& file_path) override;
+  std::string SetPosition(const PositionRequest& request) override;
+  WindowPosition GetPosition() override;
+  void SetSizeLimit(int width, int height, bool is_maximum) override;
+  void Resize(int width, int height) override;
+  void SetTitle(const std::string& title) override;
+  double GetOpacity() override { return opacity_; }
+  void SetOpacity(double opacity) override;
+  void BringToTop() override;
+  void ShowWindow(ShowCommand command) override;
+  void BeginMoveDrag() override;
+  void BeginResizeDrag(GdkWindowEdge edge) override;
+  WindowStatus GetWindowStatus() override;
 
  private:
-  BrowserHost(bool is_main_window);
-  ~BrowserHost();
+  explicit BrowserHost(bool is_main_window);
+  ~BrowserHost() override;
   BrowserHost(const BrowserHost&) = delete;
   BrowserHost& operator=(const BrowserHost&) = delete;
 
-  void Create(Rect rect, bool tool_window);
-  void CreateBrowser(const std::string& url);
+  void ConnectWindowSignals();
   void ApplyCrossOriginWhitelist(const std::string& url);
+  void ApplySizeLimits();
+  void RequestBlurBehind();
+  bool IsMaximized() const;
+  bool IsMinimized() const;
+  void OnLostActivation();
 
   static void OnDestroy(GtkWidget* widget, gpointer self);
+  static gboolean OnDeleteEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
+  static void OnHide(GtkWidget* widget, gpointer self);
+  static void OnShow(GtkWidget* widget, gpointer self);
+  static void OnActiveChanged(GObject* window, GParamSpec* spec, gpointer self);
+  static gboolean OnWindowState(GtkWidget* widget, GdkEventWindowState* event, gpointer self);
+  static void OnCompositedChanged(GdkScreen* screen, gpointer self);
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
-  static gboolean OnLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri, GError* error,
-                               gpointer self);
+  static void OnReadyToShow(WebKitWebView* view, gpointer self);
 
   const bool is_main_window_;
   GtkWindow* window_ = nullptr;
-  WebKitWebView* web_view_ = nullptr;
+  WebKitWebView* browser_ = nullptr;
+  class ClientHandlers* client_handlers_ = nullptr;
+  bool dev_tools_shown_ = false;
+  std::optional<Size> maximum_size_;
+  std::optional<Size> minimum_size_;
+  double opacity_ = 1.0;
+  bool layered_ = false;
+  bool topmost_ = false;
+  bool close_pending_ = false;
+  bool show_when_ready_ = false;
+  std::optional<LaunchRequest> pending_launch_;
+  gulong composited_handler_ = 0;
+  // Guards callbacks that may arrive after the window is gone.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace vesk

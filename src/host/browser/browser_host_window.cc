@@ -1,0 +1,234 @@
+// The window operations of BrowserHost that pages ask for: position, size
+// limits, opacity, stacking, showing, menus and moving or sizing with the
+// mouse.
+#include <cmath>
+
+#include "browser/browser_host.h"
+#include "browser/popup_menu.h"
+#include "vesk/core/browser/popup_menu_model.h"
+#include "vesk/core/logging.h"
+
+namespace vesk {
+namespace {
+
+GdkRectangle WorkAreaOf(GtkWindow* window) {
+  GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window));
+  GdkWindow* gdk_window = gtk_widget_get_window(GTK_WIDGET(window));
+  GdkMonitor* monitor = gdk_window ? gdk_display_get_monitor_at_window(display, gdk_window) : nullptr;
+  if (!monitor) monitor = gdk_display_get_primary_monitor(display);
+  if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+  GdkRectangle area{0, 0, 0, 0};
+  if (monitor) gdk_monitor_get_workarea(monitor, &area);
+  return area;
+}
+
+GdkRectangle PrimaryWorkArea(GtkWindow* window) {
+  GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window));
+  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+  if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+  GdkRectangle area{0, 0, 0, 0};
+  if (monitor) gdk_monitor_get_workarea(monitor, &area);
+  return area;
+}
+
+}  // namespace
+
+void BrowserHost::CenterOnWorkArea() {
+  gtk_widget_realize(GTK_WIDGET(window_));
+  const GdkRectangle area = WorkAreaOf(window_);
+  int width = 0, height = 0;
+  gtk_window_get_size(window_, &width, &height);
+  int x = area.x + (area.width - width) / 2;
+  int y = area.y + (area.height - height) / 2;
+  x = std::max(area.x, std::min(x, area.x + area.width - width));
+  y = std::max(area.y, std::min(y, area.y + area.height - height));
+  gtk_window_move(window_, x, y);
+}
+
+bool BrowserHost::IsMaximized() const {
+  GdkWindow* gdk_window = window_ ? gtk_widget_get_window(GTK_WIDGET(window_)) : nullptr;
+  return gdk_window && (gdk_window_get_state(gdk_window) & GDK_WINDOW_STATE_MAXIMIZED);
+}
+
+bool BrowserHost::IsMinimized() const {
+  GdkWindow* gdk_window = window_ ? gtk_widget_get_window(GTK_WIDGET(window_)) : nullptr;
+  return gdk_window && (gdk_window_get_state(gdk_window) & GDK_WINDOW_STATE_ICONIFIED);
+}
+
+void BrowserHost::PopUpMenu(const std::string& json) {
+  ShowPopupMenu(window_, json, [alive = std::weak_ptr<bool>(alive_), this](int command_id) {
+    if (alive.expired()) return;
+    if (const auto script = MenuClickScript(command_id)) ExecuteScript(*script);
+  });
+}
+
+void BrowserHost::LaunchWindow(const LaunchRequest& request) { pending_launch_ = request; }
+
+void BrowserHost::SetIcon(const std::string& file_path) {
+  GError* error = nullptr;
+  GdkPixbuf* icon = gdk_pixbuf_new_from_file(file_path.c_str(), &error);
+  if (error) g_error_free(error);
+  // A file that cannot be loaded leaves the window without an icon.
+  gtk_window_set_icon(window_, icon);
+  if (icon) g_object_unref(icon);
+}
+
+std::string BrowserHost::SetPosition(const PositionRequest& request) {
+  std::string error = PositionRequestError(request);
+  const WindowPosition current = GetPosition();
+  const WindowRect target = ApplyPositionRequest(current.rect, request);
+  gtk_window_move(window_, target.left, target.top);
+  if (target.width() > 0 && target.height() > 0) gtk_window_resize(window_, target.width(), target.height());
+  if (request.topmost.type == PositionRequest::Type::kValid) {
+    topmost_ = request.topmost.value;
+    gtk_window_set_keep_above(window_, topmost_);
+  }
+  if (request.active.type == PositionRequest::Type::kValid && request.active.value) gtk_window_present(window_);
+  return error;
+}
+
+WindowPosition BrowserHost::GetPosition() {
+  WindowPosition position;
+  position.topmost = topmost_;
+  GdkWindow* gdk_window = gtk_widget_get_window(GTK_WIDGET(window_));
+  if (gdk_window && gtk_widget_get_mapped(GTK_WIDGET(window_))) {
+    GdkRectangle frame{};
+    gdk_window_get_frame_extents(gdk_window, &frame);
+    position.rect = {frame.x, frame.y, frame.x + frame.width, frame.y + frame.height};
+    return position;
+  }
+  int x = 0, y = 0, width = 0, height = 0;
+  gtk_window_get_position(window_, &x, &y);
+  gtk_window_get_size(window_, &width, &height);
+  position.rect = {x, y, x + width, y + height};
+  return position;
+}
+
+void BrowserHost::SetSizeLimit(int width, int height, bool is_maximum) {
+  (is_maximum ? maximum_size_ : minimum_size_) = Size{width, height};
+  ApplySizeLimits();
+}
+
+void BrowserHost::ApplySizeLimits() {
+  const GdkRectangle area = PrimaryWorkArea(window_);
+  // An undecorated window has no sizing frame of its own.
+  const SizeLimits limits =
+      ComputeSizeLimits(Size{area.width, area.height}, IsMaximized(), Size{0, 0}, minimum_size_, maximum_size_);
+  GdkGeometry geometry{};
+  geometry.min_width = std::max(1, limits.minimum.width);
+  geometry.min_height = std::max(1, limits.minimum.height);
+  geometry.max_width = std::max(geometry.min_width, limits.maximum.width);
+  geometry.max_height = std::max(geometry.min_height, limits.maximum.height);
+  gtk_window_set_geometry_hints(window_, nullptr, &geometry,
+                                static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
+}
+
+void BrowserHost::Resize(int width, int height) {
+  if (width > 0 && height > 0) gtk_window_resize(window_, width, height);
+}
+
+void BrowserHost::SetTitle(const std::string& title) { gtk_window_set_title(window_, title.c_str()); }
+
+void BrowserHost::SetOpacity(double opacity) {
+  if (std::isnan(opacity)) return;
+  const bool was_layered = layered_;
+  // Window-level constant alpha (the _NET_WM_WINDOW_OPACITY a compositor
+  // applies), not per-widget painting: the page's own alpha stays as drawn.
+  gtk_widget_realize(GTK_WIDGET(window_));
+  GdkWindow* gdk_window = gtk_widget_get_window(GTK_WIDGET(window_));
+  if (opacity >= 1) {
+    layered_ = false;
+    gdk_window_set_opacity(gdk_window, 1.0);
+  } else if (opacity >= 0) {
+    layered_ = true;
+  }
+  // A window that just became translucent again gets its alpha back even
+  // when the value is unchanged; it would otherwise stay opaque while
+  // reporting a translucent value.
+  if (opacity == opacity_ && !(layered_ && !was_layered)) return;
+  if (!layered_) return;  // the alpha applies to translucent windows only
+  const double truncated = std::trunc(opacity * 255.0);
+  double alpha = std::fmod(truncated, 256.0);
+  if (alpha < 0) alpha += 256.0;
+  gdk_window_set_opacity(gdk_window, alpha / 255.0);
+  opacity_ = opacity;
+}
+
+void BrowserHost::BringToTop() {
+  if (IsMinimized()) gtk_window_deiconify(window_);
+  gtk_window_set_keep_above(window_, TRUE);
+  gtk_window_set_keep_above(window_, topmost_);
+  gtk_widget_show(GTK_WIDGET(window_));
+  gtk_window_present(window_);
+  if (browser_) gtk_widget_grab_focus(GTK_WIDGET(browser_));
+  if (IsAeroStyleEnabled()) RequestBlurBehind();
+}
+
+void BrowserHost::ShowWindow(ShowCommand command) {
+  switch (command) {
+    case ShowCommand::kShow:
+      Show();
+      break;
+    case ShowCommand::kHide:
+      gtk_widget_hide(GTK_WIDGET(window_));
+      break;
+    case ShowCommand::kRestore:
+      gtk_window_deiconify(window_);
+      gtk_window_unmaximize(window_);
+      break;
+    case ShowCommand::kMinimize:
+      gtk_window_iconify(window_);
+      break;
+    case ShowCommand::kMaximize:
+      gtk_window_maximize(window_);
+      break;
+  }
+}
+
+void BrowserHost::BeginMoveDrag() {
+  if (IsMinimized() || IsMaximized()) return;
+  GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window_));
+  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+  int x = 0, y = 0;
+  gdk_device_get_position(pointer, nullptr, &x, &y);
+  gtk_window_begin_move_drag(window_, 1, x, y, gtk_get_current_event_time());
+}
+
+void BrowserHost::BeginResizeDrag(GdkWindowEdge edge) {
+  if (IsMinimized() || IsMaximized()) return;
+  GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window_));
+  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+  int x = 0, y = 0;
+  gdk_device_get_position(pointer, nullptr, &x, &y);
+  gtk_window_begin_resize_drag(window_, edge, 1, x, y, gtk_get_current_event_time());
+}
+
+WindowStatus BrowserHost::GetWindowStatus() {
+  WindowStatus status;
+  status.visible = gtk_widget_get_visible(GTK_WIDGET(window_));
+  status.status = IsMaximized() ? "maximize" : IsMinimized() ? "minimize" : "restore";
+  return status;
+}
+
+void BrowserHost::SendMouseClick(int x, int y) {
+  if (!browser_) return;
+  GdkWindow* target = gtk_widget_get_window(GTK_WIDGET(browser_));
+  if (!target) return;
+  GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(browser_));
+  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+  for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+    GdkEvent* event = gdk_event_new(type);
+    event->button.window = GDK_WINDOW(g_object_ref(target));
+    event->button.send_event = TRUE;
+    event->button.time = GDK_CURRENT_TIME;
+    event->button.x = x;
+    event->button.y = y;
+    event->button.button = 1;
+    if (type == GDK_BUTTON_RELEASE) event->button.state = GDK_BUTTON1_MASK;
+    gdk_event_set_device(event, pointer);
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+  }
+}
+
+}  // namespace vesk

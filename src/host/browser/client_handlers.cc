@@ -1,0 +1,160 @@
+#include "browser/client_handlers.h"
+
+#include <gdk/gdkkeysyms.h>
+
+#include "browser/modal_dialog_list.h"
+#include "vesk/core/browser/error_processor.h"
+#include "vesk/core/command_line.h"
+#include "vesk/core/logging.h"
+#include "vesk/core/switches.h"
+#include "vesk/core/upload_request.h"
+
+namespace vesk {
+namespace {
+
+template <typename Result, typename Fn>
+Result Guarded(const char* where, Result fallback, Fn&& fn) {
+  try {
+    return fn();
+  } catch (const std::exception& error) {
+    VESK_LOG(ERROR) << where << " threw: " << error.what();
+  } catch (...) {
+    VESK_LOG(ERROR) << where << " threw";
+  }
+  return fallback;
+}
+
+}  // namespace
+
+WebKitWebView* LifeSpanHandler::OnBeforePopup(WebKitWebView* parent) {
+  // Only a launch the page announced through the host becomes a window; the
+  // inspector opens through the engine without asking.
+  return delegate_ ? delegate_->CreateRequestedView(parent) : nullptr;
+}
+
+void LifeSpanHandler::DoClose(WebKitWebView* view) {
+  if (delegate_ && delegate_->GetBrowser() == view) delegate_->DoCloseMainBrowser(view);
+}
+
+void LoadHandler::OnLoadError(WebKitWebView* view, const char* failed_url, const GError* error) {
+  if (error && g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) return;
+  if (error && g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
+    return;
+  const std::string failed(failed_url ? failed_url : "");
+  const std::string& handler_url = ErrorProcessor::Get().error_handler_url();
+  // An error page that fails itself is not retried: that would load forever.
+  if (!handler_url.empty() && failed.rfind(handler_url, 0) == 0) return;
+  const auto url = ErrorProcessor::Get().BuildErrorPageUrl(failed, error ? error->message : "");
+  if (!url || !view) return;
+  VESK_LOG(INFO) << "Load error page: " << *url;
+  webkit_web_view_load_uri(view, url->c_str());
+}
+
+bool KeyboardHandler::OnKeyEvent(const GdkEventKey* event) {
+  if (event->type != GDK_KEY_PRESS || event->keyval != GDK_KEY_F12) return false;
+  if (!CommandLine::ForCurrentProcess().HasSwitch(switches::kEnableDevTools)) return false;
+  if (delegate_) delegate_->SetDevToolsShown(!delegate_->IsDevToolsShown());
+  return true;
+}
+
+bool JSDialogHandler::OnFileChooser(WebKitFileChooserRequest* request) {
+  std::vector<std::string> pending = PendingUploadFiles::Get().TakeAll();
+  if (!pending.empty()) {
+    std::vector<const gchar*> files;
+    for (const std::string& path : pending) files.push_back(path.c_str());
+    files.push_back(nullptr);
+    webkit_file_chooser_request_select_files(request, files.data());
+    return true;
+  }
+  GtkWindow* owner = delegate_ ? delegate_->GetHostWindow() : nullptr;
+  g_object_ref(request);
+  ShowOpenFileDialog(owner, [request](bool chosen, std::vector<std::string> paths) {
+    if (chosen) {
+      std::vector<const gchar*> files;
+      for (const std::string& path : paths) files.push_back(path.c_str());
+      files.push_back(nullptr);
+      webkit_file_chooser_request_select_files(request, files.data());
+    } else {
+      webkit_file_chooser_request_cancel(request);
+    }
+    g_object_unref(request);
+  });
+  return true;
+}
+
+ClientHandlers::ClientHandlers(ClientHandlersDelegate* delegate)
+    : drag_(delegate),
+      display_(delegate),
+      find_(delegate),
+      focus_(delegate),
+      js_dialog_(delegate),
+      keyboard_(delegate),
+      life_span_(delegate),
+      load_(delegate),
+      menu_(delegate),
+      render_(delegate),
+      request_(delegate),
+      print_(delegate),
+      v8_context_(delegate) {}
+
+ClientHandlers* ClientHandlers::Attach(WebKitWebView* view, ClientHandlersDelegate* delegate) {
+  auto* handlers = new ClientHandlers(delegate);
+  g_object_set_data_full(G_OBJECT(view), "vesk-client-handlers", handlers,
+                         [](gpointer data) { delete static_cast<ClientHandlers*>(data); });
+  g_signal_connect(view, "create", G_CALLBACK(OnCreate), handlers);
+  g_signal_connect(view, "close", G_CALLBACK(OnClose), handlers);
+  g_signal_connect(view, "load-failed", G_CALLBACK(OnLoadFailed), handlers);
+  g_signal_connect(view, "key-press-event", G_CALLBACK(OnKeyPress), handlers);
+  g_signal_connect(view, "context-menu", G_CALLBACK(OnContextMenu), handlers);
+  g_signal_connect(view, "run-file-chooser", G_CALLBACK(OnRunFileChooser), handlers);
+  return handlers;
+}
+
+void ClientHandlers::DetachDelegate() {
+  for (HandlerBase* handler : std::initializer_list<HandlerBase*>{
+           &drag_, &display_, &find_, &focus_, &js_dialog_, &keyboard_, &life_span_, &load_, &menu_, &render_,
+           &request_, &print_, &v8_context_})
+    handler->DetachDelegate();
+}
+
+GtkWidget* ClientHandlers::OnCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer self) {
+  return Guarded<GtkWidget*>("create", nullptr, [&] {
+    return GTK_WIDGET(static_cast<ClientHandlers*>(self)->life_span_.OnBeforePopup(view));
+  });
+}
+
+void ClientHandlers::OnClose(WebKitWebView* view, gpointer self) {
+  Guarded<bool>("close", false, [&] {
+    static_cast<ClientHandlers*>(self)->life_span_.DoClose(view);
+    return true;
+  });
+}
+
+gboolean ClientHandlers::OnLoadFailed(WebKitWebView* view, WebKitLoadEvent, gchar* uri, GError* error,
+                                      gpointer self) {
+  return Guarded<gboolean>("load-failed", FALSE, [&] {
+    VESK_LOG(WARNING) << "Load failed: " << (uri ? uri : "") << " " << (error ? error->message : "");
+    static_cast<ClientHandlers*>(self)->load_.OnLoadError(view, uri, error);
+    // The engine's own error page is not wanted either way.
+    return TRUE;
+  });
+}
+
+gboolean ClientHandlers::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer self) {
+  return Guarded<gboolean>("key-press-event", FALSE, [&] {
+    return static_cast<ClientHandlers*>(self)->keyboard_.OnKeyEvent(event) ? TRUE : FALSE;
+  });
+}
+
+gboolean ClientHandlers::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
+                                       gpointer self) {
+  return static_cast<ClientHandlers*>(self)->menu_.OnBeforeMenu() ? TRUE : FALSE;
+}
+
+gboolean ClientHandlers::OnRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer self) {
+  return Guarded<gboolean>("run-file-chooser", FALSE, [&] {
+    return static_cast<ClientHandlers*>(self)->js_dialog_.OnFileChooser(request) ? TRUE : FALSE;
+  });
+}
+
+}  // namespace vesk

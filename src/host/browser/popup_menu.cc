@@ -1,0 +1,92 @@
+#include "browser/popup_menu.h"
+
+#include <memory>
+
+#include "vesk/core/browser/popup_menu_model.h"
+#include "vesk/core/logging.h"
+
+namespace vesk {
+namespace {
+
+constexpr char kCommandKey[] = "vesk-command-id";
+
+struct MenuState {
+  std::function<void(int)> on_command;
+};
+
+void OnItemActivated(GtkMenuItem* item, gpointer data) {
+  try {
+    auto* state = static_cast<MenuState*>(data);
+    const int id = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), kCommandKey));
+    if (state->on_command) state->on_command(id);
+  } catch (...) {
+    VESK_LOG(ERROR) << "menu command failed";
+  }
+}
+
+GtkWidget* BuildMenu(const std::vector<MenuItem>& items, MenuState* state) {
+  GtkWidget* menu = gtk_menu_new();
+  for (const MenuItem& item : items) {
+    GtkWidget* widget = nullptr;
+    if (item.kind == MenuItem::Kind::kSeparator) {
+      widget = gtk_separator_menu_item_new();
+    } else {
+      widget = gtk_menu_item_new_with_label(item.text.c_str());
+      gtk_widget_set_sensitive(widget, item.enabled);
+      if (item.kind == MenuItem::Kind::kSubmenu) {
+        gtk_menu_item_set_submenu(GTK_MENU_ITEM(widget), BuildMenu(item.children, state));
+      } else {
+        g_object_set_data(G_OBJECT(widget), kCommandKey, GINT_TO_POINTER(item.command_id));
+        g_signal_connect(widget, "activate", G_CALLBACK(OnItemActivated), state);
+      }
+    }
+    gtk_widget_show(widget);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), widget);
+  }
+  return menu;
+}
+
+void OnMenuDone(GtkMenuShell* menu, gpointer) {
+  // "deactivate" comes before the chosen item's "activate"; destroy later.
+  g_idle_add(
+      [](gpointer widget) -> gboolean {
+        gtk_widget_destroy(GTK_WIDGET(widget));
+        return G_SOURCE_REMOVE;
+      },
+      menu);
+}
+
+// The menu is asked for from script, not from an input event, so it is
+// placed at the pointer's current position rather than at a trigger event.
+void PopUpAtPointer(GtkMenu* menu, GtkWindow* owner) {
+  GdkDisplay* display = owner ? gtk_widget_get_display(GTK_WIDGET(owner)) : gdk_display_get_default();
+  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+  GdkWindow* anchor = owner ? gtk_widget_get_window(GTK_WIDGET(owner)) : nullptr;
+  int x = 0, y = 0;
+  if (anchor && gtk_widget_get_mapped(GTK_WIDGET(owner))) {
+    gdk_window_get_device_position(anchor, pointer, &x, &y, nullptr);
+  } else {
+    anchor = gdk_screen_get_root_window(gdk_display_get_default_screen(display));
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+  }
+  const GdkRectangle at{x, y, 1, 1};
+  gtk_menu_popup_at_rect(menu, anchor, &at, GDK_GRAVITY_SOUTH_EAST, GDK_GRAVITY_NORTH_WEST, nullptr);
+}
+
+}  // namespace
+
+bool ShowPopupMenu(GtkWindow* owner, const std::string& json, std::function<void(int)> on_command) {
+  const auto items = ParsePopupMenu(json);
+  if (!items) return false;
+  auto* state = new MenuState{std::move(on_command)};
+  GtkWidget* menu = BuildMenu(*items, state);
+  g_object_set_data_full(G_OBJECT(menu), "vesk-menu-state", state,
+                         [](gpointer data) { delete static_cast<MenuState*>(data); });
+  if (owner) gtk_menu_attach_to_widget(GTK_MENU(menu), GTK_WIDGET(owner), nullptr);
+  g_signal_connect(menu, "deactivate", G_CALLBACK(OnMenuDone), nullptr);
+  if (owner) gtk_window_present(owner);
+  PopUpAtPointer(GTK_MENU(menu), owner);
+  return true;
+}
+
+}  // namespace vesk
