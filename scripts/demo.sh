@@ -20,12 +20,25 @@ exec dbus-run-session -- sh -c '
   trap "kill \$XVFB 2>/dev/null || true" EXIT
   export DISPLAY=:93 GDK_BACKEND=x11 NO_AT_BRIDGE=1
   for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  # A compositing manager, as on a desktop, so the translucent shadow shows.
+  if command -v xcompmgr >/dev/null; then xcompmgr >/dev/null 2>&1 & fi
+  # A light background, so the picture shows the window and its shadow.
+  xsetroot -solid "#dfe6ee" 2>/dev/null || true
   # The first page decides when the window shows; the demo does not wait for it.
   "$PROGRAM" --force-show-window "$@" &
   APP=$!
+  # The largest visible window of the process is the host (not its shadow).
+  largest() {
+    best=""; best_area=0
+    for w in $(xdotool search --onlyvisible --pid "$APP" 2>/dev/null); do
+      eval "$(xdotool getwindowgeometry --shell "$w")"
+      if [ $((WIDTH * HEIGHT)) -gt "$best_area" ]; then best=$w; best_area=$((WIDTH * HEIGHT)); fi
+    done
+    echo "$best"
+  }
   WINDOW=""
   for i in $(seq 100); do
-    WINDOW=$(xdotool search --onlyvisible --pid "$APP" 2>/dev/null | head -n1 || true)
+    WINDOW=$(largest)
     [ -n "$WINDOW" ] && break
     sleep 0.1
   done
@@ -40,7 +53,11 @@ exec dbus-run-session -- sh -c '
     sleep 0.1
   done
   sleep 1
-  import -window "$WINDOW" "$SHOT"
+  WINDOW=$(largest)
+  eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
+  # The window with a margin around it, where its shadow lies.
+  X0=$((X > 24 ? X - 24 : 0)); Y0=$((Y > 24 ? Y - 24 : 0))
+  import -window root -crop "$((WIDTH + 48))x$((HEIGHT + 48))+$X0+$Y0" +repage "$SHOT"
   echo "Screenshot of the main window saved to $SHOT"
   kill -TERM "$APP"
   wait "$APP"

@@ -7,11 +7,12 @@ BUILD_DIR=${1:-build}
 
 PACKAGES="
 build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-libgtk-3-dev libwebkit2gtk-4.1-dev
+libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxss-dev
 libjsoncpp-dev libminizip-dev zlib1g-dev libssl-dev uuid-dev
 libgtest-dev googletest
 xvfb xauth dbus dbus-x11 at-spi2-core xdotool x11-utils imagemagick
 python3 python3-pytest openssl
+libglib2.0-dev-bin libxext-dev libxtst-dev xcompmgr x11-xserver-utils
 "
 
 missing=""

@@ -1,6 +1,8 @@
 #include "engine.h"
 
+#include "channel/channel_server.h"
 #include "scheme/scheme_registry.h"
+#include "vesk/core/file_util.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
@@ -49,7 +51,25 @@ void Engine::CreateContext() {
   compat::SetSandboxEnabled(context_, false);
   webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
   InstallSchemeHandlers(context_);
+  InstallWebExtension();
   VESK_VLOG(1) << "web context created";
+}
+
+void Engine::InstallWebExtension() {
+  const std::string program_dir = ProgramDirectory();
+  webkit_web_context_set_web_extensions_directory(context_, JoinPath(program_dir, "webext").c_str());
+  // The extension reads no configuration of its own: the program directory,
+  // the log file, the page channel and our switches travel with it.
+  GVariantBuilder switches;
+  g_variant_builder_init(&switches, G_VARIANT_TYPE("as"));
+  for (const auto& [name, value] : CommandLine::ForCurrentProcess().switches()) {
+    const std::string text = "--" + name + (value.empty() ? std::string() : "=" + value);
+    g_variant_builder_add(&switches, "s", text.c_str());
+  }
+  const ChannelServer& channel = ChannelServer::Get();
+  webkit_web_context_set_web_extensions_initialization_user_data(
+      context_, g_variant_new("(ssssas)", program_dir.c_str(), logging::LogFilePath().c_str(),
+                              channel.socket_path().c_str(), channel.token().c_str(), &switches));
 }
 
 void Engine::Shutdown() {

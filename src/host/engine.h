@@ -27,6 +27,7 @@ class Engine {
  private:
   Engine() = default;
   void CreateContext();
+  void InstallWebExtension();
 
   bool initialized_ = false;
   EngineSettings settings_;

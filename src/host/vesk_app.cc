@@ -9,6 +9,10 @@
 
 #include "browser/browser_host.h"
 #include "browser/modal_dialog_list.h"
+#include "browser/page_bridge.h"
+#include "channel/channel_handlers.h"
+#include "channel/channel_server.h"
+#include "channel/page_messages.h"
 #include "engine.h"
 #include "io_thread.h"
 #include "ipc/ipc_dispatcher.h"
@@ -38,6 +42,8 @@ gboolean OnTerminationSignal(gpointer) {
   VESK_LOG(INFO) << "Termination signal received; exiting.";
   if (g_main_window)
     gtk_widget_destroy(GTK_WIDGET(g_main_window->window()));
+  else
+    ModalDialogList::Get().CloseAllAndQuit();
   // Stays installed (a repeated signal finds no window and does nothing), so
   // Run can remove it unconditionally.
   return G_SOURCE_CONTINUE;
@@ -139,6 +145,11 @@ bool VeskApp::Initialize() {
   if (!InitializeDisplay()) return false;
   IoThread().Start();
   Engine::Get().Initialize(engine_settings_);
+  // Pages reach the host through the page channel; the host reaches pages
+  // through user messages the web extension answers.
+  ChannelServer::Get().Start(HandleChannelRequest);
+  PageBridge::Set(std::make_unique<WebPageBridge>());
+  IPCDispatcher::Get().SetPageDelivery(std::make_unique<WebPageMessageDelivery>());
   // 9.
   initialized_ = true;
   taskbar_message_ = g_quark_from_static_string("TaskbarCreated");
@@ -166,6 +177,8 @@ void VeskApp::CreateMainWindow() {
   if (g_main_window) g_main_window->CenterOnWorkArea();
 }
 
+BrowserHost* VeskApp::main_window() const { return g_main_window; }
+
 void VeskApp::OnMainWindowDestroyed() {
   g_main_window = nullptr;
   // The loop ends once no system dialog is open any more.
@@ -178,6 +191,7 @@ void VeskApp::CleanUpAfterLoop() {
   ClearSchemeRegistrations();
   WaitForIoThread();
   IoThread().Stop();
+  ChannelServer::Get().Stop();
 }
 
 bool VeskApp::Run() {
@@ -185,14 +199,17 @@ bool VeskApp::Run() {
   // (not part of this build yet).
   // 2.
   StartMemoryTrace();
+  // Termination signals are honoured from here on, before any window exists.
+  const guint term_source = g_unix_signal_add(SIGTERM, OnTerminationSignal, nullptr);
+  const guint int_source = g_unix_signal_add(SIGINT, OnTerminationSignal, nullptr);
   // 3.-5.
   CreateMainWindow();
   // 6.
-  const guint term_source = g_unix_signal_add(SIGTERM, OnTerminationSignal, nullptr);
-  const guint int_source = g_unix_signal_add(SIGINT, OnTerminationSignal, nullptr);
   gtk_main();
   g_source_remove(term_source);
   g_source_remove(int_source);
+  // No instance message is accepted once the loop that answers them is gone.
+  IPC::Shutdown();
   // 7.
   CleanUpAfterLoop();
   // 8.

@@ -13,6 +13,7 @@
 
 namespace vesk {
 
+class BrowserHost;
 class VeskAppTraceThread;
 
 struct EngineSettings {
@@ -53,6 +54,8 @@ class VeskApp {
 
   // The main window was destroyed: leave the main loop.
   void OnMainWindowDestroyed();
+  // The main window, or null before Run and after it is gone.
+  BrowserHost* main_window() const;
 
  private:
   VeskApp();

@@ -108,6 +108,18 @@ class Program:
                              env=self.env, capture_output=True, text=True)
         return [int(w) for w in out.stdout.split()]
 
+    def window_geometry(self, window):
+        """(x, y, width, height) of a window as the X server reports it."""
+        out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", str(window)], env=self.env,
+                             capture_output=True, text=True).stdout
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        return tuple(int(values.get(key, 0)) for key in ("X", "Y", "WIDTH", "HEIGHT"))
+
+    def main_window(self, pid, timeout=30):
+        """The process's largest visible window: the host, not its shadow."""
+        windows = self.wait_for_window(pid, timeout)
+        return max(windows, key=lambda w: self.window_geometry(w)[2] * self.window_geometry(w)[3])
+
     def wait_for_window(self, pid, timeout=30):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:

@@ -103,8 +103,8 @@ void TrimLogFile(const std::string& path, long long max_bytes) {
   ::close(fd);
 }
 
-bool InitLogging(const std::string& path) {
-  TrimLogFile(path);
+bool InitLogging(const std::string& path, bool trim) {
+  if (trim) TrimLogFile(path);
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   LogState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);

@@ -91,6 +91,8 @@ bool BrowserHost::Create(const Rect& rect, bool tool_window) {
   gtk_window_move(window_, rect.left, rect.top);
   ConnectWindowSignals();
   ApplySizeLimits();
+  if (!CommandLine::ForCurrentProcess().HasSwitch(switches::kEraseShadowFrame))
+    shadow_frame_ = std::make_unique<ShadowFrame>(window_);
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "browser/delegates.h"
+#include "browser/shadow_frame.h"
 
 namespace vesk {
 
@@ -129,6 +130,7 @@ class BrowserHost : public ClientHandlersDelegate,
   bool close_pending_ = false;
   bool show_when_ready_ = false;
   std::optional<LaunchRequest> pending_launch_;
+  std::unique_ptr<ShadowFrame> shadow_frame_;
   gulong composited_handler_ = 0;
   // Guards callbacks that may arrive after the window is gone.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

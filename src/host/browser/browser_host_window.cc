@@ -139,6 +139,7 @@ void BrowserHost::SetOpacity(double opacity) {
   if (opacity >= 1) {
     layered_ = false;
     gdk_window_set_opacity(gdk_window, 1.0);
+    if (shadow_frame_) shadow_frame_->SetConstantAlpha(1.0);
   } else if (opacity >= 0) {
     layered_ = true;
   }
@@ -151,6 +152,7 @@ void BrowserHost::SetOpacity(double opacity) {
   double alpha = std::fmod(truncated, 256.0);
   if (alpha < 0) alpha += 256.0;
   gdk_window_set_opacity(gdk_window, alpha / 255.0);
+  if (shadow_frame_) shadow_frame_->SetConstantAlpha(opacity);
   opacity_ = opacity;
 }
 

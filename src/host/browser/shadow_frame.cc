@@ -199,6 +199,36 @@ void ShadowFrame::RestackBelowHost() {
   gdk_x11_display_error_trap_pop_ignored(display);
 }
 
+bool ShadowFrame::IsDirectlyBelowHost() const {
+  if (!host_ || !shadow_ || !gtk_widget_get_realized(GTK_WIDGET(host_)) ||
+      !gtk_widget_get_realized(GTK_WIDGET(shadow_)))
+    return true;  // nothing to stack against yet
+  GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(shadow_));
+  if (!GDK_IS_X11_DISPLAY(display)) return true;
+  Display* xdisplay = GDK_DISPLAY_XDISPLAY(display);
+  gdk_x11_display_error_trap_push(display);
+  const Window host = TopLevelAncestor(xdisplay, GDK_WINDOW_XID(gtk_widget_get_window(GTK_WIDGET(host_))));
+  const Window shadow = GDK_WINDOW_XID(gtk_widget_get_window(GTK_WIDGET(shadow_)));
+  Window root = 0, parent = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  bool below = true;
+  if (XQueryTree(xdisplay, GDK_WINDOW_XID(gdk_screen_get_root_window(screen_)), &root, &parent, &children,
+                 &count)) {
+    // Children come bottom to top: the host must follow the shadow at once.
+    below = false;
+    for (unsigned int i = 0; i + 1 < count; ++i) {
+      if (children[i] == shadow) {
+        below = children[i + 1] == host;
+        break;
+      }
+    }
+    if (children) XFree(children);
+  }
+  gdk_x11_display_error_trap_pop_ignored(display);
+  return below;
+}
+
 void ShadowFrame::UpdateVisibility() {
   if (!shadow_) return;
   bool show = false;
@@ -338,11 +368,16 @@ void ShadowFrame::OnHostDestroy(GtkWidget*, gpointer self) {
 gboolean ShadowFrame::OnShadowConfigure(GtkWidget*, GdkEventConfigure* event, gpointer self) {
   Guarded("ShadowFrame::OnShadowConfigure", [&] {
     auto* frame = static_cast<ShadowFrame*>(self);
+    // Only the host moves or restacks its shadow: anything else is undone.
     const ShadowRect actual{event->x, event->y, event->width, event->height};
-    // Only the host moves its shadow: anything else is undone.
-    if (actual == frame->target_ || frame->corrections_ >= kMaxConsecutiveCorrections) return;
+    const bool moved = !(actual == frame->target_);
+    if (!moved && frame->IsDirectlyBelowHost()) {
+      frame->corrections_ = 0;
+      return;
+    }
+    if (frame->corrections_ >= kMaxConsecutiveCorrections) return;
     ++frame->corrections_;
-    frame->ApplyTarget();
+    if (moved) frame->ApplyTarget();
     frame->RestackBelowHost();
   });
   return FALSE;

@@ -48,6 +48,7 @@ class ShadowFrame {
   void Follow(const ShadowRect& host);
   void ApplyTarget();
   void RestackBelowHost();
+  bool IsDirectlyBelowHost() const;
   // Shows the shadow exactly when the host is on screen.
   void UpdateVisibility();
   void Redraw(int width, int height);

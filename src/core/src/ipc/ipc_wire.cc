@@ -11,6 +11,9 @@
 namespace vesk::ipc {
 namespace {
 
+// A message is one flat object; deeper nesting is refused as "not JSON".
+constexpr int kMaxIpcJsonDepth = 32;
+
 void PutLittleEndian32(uint32_t value, unsigned char* out) {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
 }
@@ -81,10 +84,18 @@ std::optional<IpcMessage> ParseIpcMessageText(std::string_view text) {
   Json::CharReaderBuilder builder;
   builder["collectComments"] = false;
   builder["failIfExtra"] = true;
+  builder["stackLimit"] = kMaxIpcJsonDepth;
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
+  bool parsed = false;
+  try {
+    // JsonCpp throws, rather than fails, on nesting beyond the limit.
+    parsed = reader->parse(text.data(), text.data() + text.size(), &root, &errors);
+  } catch (const Json::Exception&) {
+    parsed = false;
+  }
+  if (!parsed) {
     VESK_LOG(ERROR) << "IPCData Parse Failed: " << text;
     return std::nullopt;
   }

@@ -20,9 +20,11 @@ std::string LogFilePathFor(std::string_view log_dir, std::string_view executable
 // Keeps only the last |max_bytes| bytes of |path|. Silent on every failure.
 void TrimLogFile(const std::string& path, long long max_bytes = kMaxLogFileBytes);
 
-// Trims and opens |path| for appending. Returns false (and keeps logging to
-// standard error only, without line prefixes) when the file cannot be opened.
-bool InitLogging(const std::string& path);
+// Trims (unless |trim| is false: a helper process joining a log that its
+// UI process has trimmed already) and opens |path| for appending. Returns
+// false (and keeps logging to standard error only, without line prefixes)
+// when the file cannot be opened.
+bool InitLogging(const std::string& path, bool trim = true);
 // Closes the file; later lines go to standard error only.
 void ShutdownLogging();
 const std::string& LogFilePath();

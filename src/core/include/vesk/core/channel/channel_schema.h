@@ -1,0 +1,108 @@
+// The private channel between the web extension (pages' script objects) and
+// the UI process. A page's call that needs a window or a host service is one
+// request; the web process waits for the answer, the UI process never waits.
+//
+// Wire form: frames of a 4-byte little-endian length followed by that many
+// bytes of compact JSON.
+//   request:  {"v":1,"op":<ChannelOp>,"page":<page id>,"args":{...}}
+//   response: {"v":1,"error":<ChannelError>,"result":{...}}
+// The first request of a connection is kHello with {"token": <the token the
+// UI process gave the extension>}; anything else first closes the
+// connection.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <json/json.h>
+
+namespace vesk::channel {
+
+inline constexpr int kVersion = 1;
+// No request or answer of this channel comes near this size.
+inline constexpr uint32_t kMaxFrameBytes = 1 << 20;
+// How long a page waits for the host before its call throws.
+inline constexpr int kRequestTimeoutMs = 15000;
+
+enum class Op : uint32_t {
+  kHello = 1,
+  // App::Delegate and host services for app
+  kAppExit = 10,
+  // Winhelper::Delegate and window operations
+  kWinPopUpMenu = 20,
+  kWinLaunchWindow = 21,
+  kWinSetIcon = 22,
+  kWinSetPosition = 23,
+  kWinGetPosition = 24,
+  kWinSetSizeLimit = 25,
+  kWinSetTitle = 26,
+  kWinGetOpacity = 27,
+  kWinSetOpacity = 28,
+  kWinBringToTop = 29,
+  kWinShowWindow = 30,
+  kWinDragWindow = 31,
+  kWinSizeWindow = 32,
+  kWinGetWindowInfo = 33,
+  // Os::Delegate and system questions
+  kOsIsAeroStyleEnabled = 40,
+  kOsNavigateExternal = 41,
+  kOsHasFullScreenWindow = 42,
+  kOsGetWorkArea = 43,
+  kOsGetLastInputMs = 44,
+  // ErrorProcessor
+  kErrorSetUrl = 50,
+  kErrorSetData = 51,
+  kErrorGetData = 52,
+  // Browser::Delegate
+  kBrowserClick = 60,
+};
+
+enum class Error : uint32_t {
+  kOk = 0,
+  kBadRequest = 1,      // malformed frame, missing or mistyped member
+  kUnknownOp = 2,
+  kNoWindow = 3,        // the page's window is gone
+  kVersionMismatch = 4,
+  kTooLarge = 5,
+  kTimeout = 6,         // the host did not answer in time (web side)
+  kNotConnected = 7,    // no channel (web side)
+  kRefused = 8,         // handshake failed
+};
+
+const char* ErrorText(Error error);
+
+struct Request {
+  Op op = Op::kHello;
+  uint64_t page_id = 0;
+  Json::Value args{Json::objectValue};
+};
+
+struct Response {
+  Error error = Error::kOk;
+  Json::Value result{Json::objectValue};
+};
+
+std::string EncodeRequest(const Request& request);
+std::string EncodeResponse(const Response& response);
+// Nothing for text that is not a well-formed message of this version.
+std::optional<Request> DecodeRequest(std::string_view json);
+std::optional<Response> DecodeResponse(std::string_view json);
+
+// Adds the length prefix.
+std::string Frame(std::string_view payload);
+
+// Collects bytes from a stream and hands out whole frames.
+class FrameReader {
+ public:
+  enum class Status { kNeedMore, kFrame, kTooLarge };
+  void Append(const char* data, size_t size) { buffer_.append(data, size); }
+  // kFrame fills |payload|. kTooLarge: the stream is unusable from here on.
+  Status Next(std::string* payload);
+
+ private:
+  std::string buffer_;
+};
+
+}  // namespace vesk::channel

@@ -1,0 +1,50 @@
+// The UI process's end of the page channel: a Unix stream socket in the
+// user's runtime directory (0700), served on the main loop. Only processes
+// of our user that know the token handed to the web extension may speak.
+// Answers are written without ever waiting for the web process.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "vesk/core/channel/channel_schema.h"
+
+namespace vesk {
+
+class ChannelServer {
+ public:
+  using Handler = std::function<channel::Response(const channel::Request&)>;
+
+  static ChannelServer& Get();
+
+  // Creates the socket; false when that fails (logged).
+  bool Start(Handler handler);
+  void Stop();
+  bool started() const { return listen_fd_ >= 0; }
+  const std::string& socket_path() const { return socket_path_; }
+  const std::string& token() const { return token_; }
+
+ private:
+  struct Connection;
+  ChannelServer() = default;
+
+  static int OnAccept(int fd, unsigned condition, void* self);
+  static int OnConnectionReady(int fd, unsigned condition, void* connection);
+  void ReadFrom(Connection* connection);
+  void Dispatch(Connection* connection, const std::string& payload);
+  void Send(Connection* connection, const channel::Response& response);
+  void Flush(Connection* connection);
+  void Close(Connection* connection);
+  void WatchConnection(Connection* connection);
+
+  int listen_fd_ = -1;
+  unsigned listen_source_ = 0;
+  std::string socket_path_;
+  std::string token_;
+  Handler handler_;
+  std::map<int, std::unique_ptr<Connection>> connections_;
+};
+
+}  // namespace vesk

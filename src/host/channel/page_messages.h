@@ -1,0 +1,22 @@
+// Direct calls from the UI process into pages, as WebKit user messages the
+// web extension answers: the close request and the instance messages. The
+// answers arrive as callbacks; nothing here waits for a web process.
+#pragma once
+
+#include "browser/page_bridge.h"
+#include "ipc/page_message_delivery.h"
+
+namespace vesk {
+
+class WebPageBridge : public PageBridge {
+ public:
+  void AskCloseHandler(WebKitWebView* view, std::function<void(bool keep_open)> done) override;
+};
+
+// Instance messages go to the main window's page.
+class WebPageMessageDelivery : public PageMessageDelivery {
+ public:
+  void CallPageHandler(int32_t id, IPC::Completion done) override;
+};
+
+}  // namespace vesk

@@ -1,0 +1,119 @@
+#include "os_services.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/scrnsaver.h>
+#include <gdk/gdkx.h>
+#include <gio/gio.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <set>
+#include <thread>
+
+#include "vesk/core/logging.h"
+
+namespace vesk {
+namespace {
+
+long WindowPid(Display* display, Window window) {
+  static Atom pid_atom = XInternAtom(display, "_NET_WM_PID", False);
+  // The pid is set on the client's top-level window; walk up from the hit.
+  Window current = window;
+  for (int depth = 0; current && depth < 16; ++depth) {
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, current, pid_atom, 0, 1, False, XA_CARDINAL, &type, &format, &items, &after,
+                           &data) == Success &&
+        data && items == 1) {
+      const long pid = static_cast<long>(*reinterpret_cast<unsigned long*>(data));
+      XFree(data);
+      return pid;
+    }
+    if (data) XFree(data);
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(display, current, &root, &parent, &children, &count)) break;
+    if (children) XFree(children);
+    if (parent == root) break;
+    current = parent;
+  }
+  return 0;
+}
+
+// The top-level (child of the root) window under a point.
+Window TopLevelAt(Display* display, int x, int y) {
+  const Window root = DefaultRootWindow(display);
+  Window child = 0;
+  int child_x = 0, child_y = 0;
+  if (!XTranslateCoordinates(display, root, root, x, y, &child_x, &child_y, &child)) return 0;
+  return child;
+}
+
+}  // namespace
+
+void OpenExternal(const std::string& target) {
+  std::thread([target] {
+    try {
+      GError* error = nullptr;
+      gchar* uri = g_uri_parse_scheme(target.c_str()) ? g_strdup(target.c_str())
+                                                       : g_filename_to_uri(target.c_str(), nullptr, &error);
+      if (uri && !g_app_info_launch_default_for_uri(uri, nullptr, &error))
+        VESK_LOG(WARNING) << "Cannot open " << target << ": " << (error ? error->message : "");
+      if (error) g_error_free(error);
+      g_free(uri);
+    } catch (...) {
+      VESK_LOG(ERROR) << "Opening an external target failed";
+    }
+  }).detach();
+}
+
+bool HasFullScreenWindowOfOtherProcess() {
+  GdkDisplay* gdk_display = gdk_display_get_default();
+  if (!gdk_display || !GDK_IS_X11_DISPLAY(gdk_display)) return false;
+  Display* display = GDK_DISPLAY_XDISPLAY(gdk_display);
+  GdkMonitor* monitor = gdk_display_get_primary_monitor(gdk_display);
+  if (!monitor) monitor = gdk_display_get_monitor(gdk_display, 0);
+  if (!monitor) return false;
+  GdkRectangle area{};
+  gdk_monitor_get_geometry(monitor, &area);
+  // The points one pixel inside the corners; nothing of a window (the
+  // root, a desktop without its own process) counts as no owner.
+  const int right = area.x + area.width - 1, bottom = area.y + area.height - 1;
+  const int corners[4][2] = {{area.x + 1, area.y + 1}, {area.x + 1, bottom}, {right, area.y + 1}, {right, bottom}};
+  std::set<long> pids;
+  for (const auto& corner : corners) {
+    const Window window = TopLevelAt(display, corner[0], corner[1]);
+    if (!window) return false;
+    pids.insert(WindowPid(display, window));
+  }
+  // The application's own windows count like any other.
+  return pids.size() == 1 && *pids.begin() != 0;
+}
+
+WindowRect PrimaryWorkArea() {
+  GdkDisplay* display = gdk_display_get_default();
+  GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
+  if (!monitor && display) monitor = gdk_display_get_monitor(display, 0);
+  GdkRectangle area{0, 0, 0, 0};
+  if (monitor) gdk_monitor_get_workarea(monitor, &area);
+  return {area.x, area.y, area.x + area.width, area.y + area.height};
+}
+
+double MillisecondsSinceLastInput() {
+  GdkDisplay* gdk_display = gdk_display_get_default();
+  if (!gdk_display || !GDK_IS_X11_DISPLAY(gdk_display)) return 0;
+  Display* display = GDK_DISPLAY_XDISPLAY(gdk_display);
+  int event_base = 0, error_base = 0;
+  if (!XScreenSaverQueryExtension(display, &event_base, &error_base)) return 0;
+  XScreenSaverInfo* info = XScreenSaverAllocInfo();
+  if (!info) return 0;
+  double idle = 0;
+  if (XScreenSaverQueryInfo(display, DefaultRootWindow(display), info)) idle = static_cast<double>(info->idle);
+  XFree(info);
+  return idle;
+}
+
+}  // namespace vesk

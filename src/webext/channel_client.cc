@@ -1,0 +1,147 @@
+#include "channel_client.h"
+
+#include <glib.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "vesk/core/logging.h"
+
+namespace plugin {
+namespace {
+
+using vesk::channel::Error;
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+bool WriteAll(int fd, const std::string& data, Clock::time_point deadline) {
+  size_t done = 0;
+  while (done < data.size()) {
+    pollfd entry{fd, POLLOUT, 0};
+    if (::poll(&entry, 1, RemainingMs(deadline)) <= 0) return false;
+    const ssize_t written = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (written <= 0) return false;
+    done += static_cast<size_t>(written);
+  }
+  return true;
+}
+
+vesk::channel::Response Failure(Error error) {
+  vesk::channel::Response response;
+  response.error = error;
+  return response;
+}
+
+}  // namespace
+
+ChannelClient& ChannelClient::Get() {
+  static ChannelClient* client = new ChannelClient;
+  return *client;
+}
+
+void ChannelClient::Configure(std::string socket_path, std::string token) {
+  socket_path_ = std::move(socket_path);
+  token_ = std::move(token);
+}
+
+void ChannelClient::Disconnect() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool ChannelClient::Exchange(const std::string& request, std::string* answer) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(vesk::channel::kRequestTimeoutMs);
+  if (!WriteAll(fd_, vesk::channel::Frame(request), deadline)) return false;
+  vesk::channel::FrameReader reader;
+  char buffer[16384];
+  while (true) {
+    const auto status = reader.Next(answer);
+    if (status == vesk::channel::FrameReader::Status::kFrame) return true;
+    if (status == vesk::channel::FrameReader::Status::kTooLarge) return false;
+    pollfd entry{fd_, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, RemainingMs(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    const ssize_t got = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0) return false;
+    reader.Append(buffer, static_cast<size_t>(got));
+  }
+}
+
+bool ChannelClient::EnsureConnected() {
+  if (fd_ >= 0) return true;
+  if (socket_path_.empty()) return false;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (socket_path_.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, socket_path_.c_str(), socket_path_.size() + 1);
+  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    VESK_PLOG(ERROR) << "Page channel: cannot connect to " << socket_path_;
+    Disconnect();
+    return false;
+  }
+  vesk::channel::Request hello;
+  hello.op = vesk::channel::Op::kHello;
+  hello.args["token"] = token_;
+  std::string answer;
+  const bool accepted = Exchange(vesk::channel::EncodeRequest(hello), &answer);
+  const auto response = accepted ? vesk::channel::DecodeResponse(answer) : std::nullopt;
+  if (!response || response->error != Error::kOk) {
+    VESK_LOG(ERROR) << "Page channel: handshake failed";
+    Disconnect();
+    return false;
+  }
+  return true;
+}
+
+vesk::channel::Response ChannelClient::Call(vesk::channel::Op op, guint64 page_id, Json::Value args) {
+  if (in_flight_) {
+    // Only one request at a time exists on this thread; a second one here
+    // would be a programming error.
+    if (vesk::logging::DchecksEnabled()) VESK_LOG(ERROR) << "Check failed: !in_flight_. nested page channel request";
+    return Failure(Error::kBadRequest);
+  }
+  if (!EnsureConnected()) return Failure(Error::kNotConnected);
+  in_flight_ = true;
+  vesk::channel::Request request;
+  request.op = op;
+  request.page_id = page_id;
+  request.args = std::move(args);
+  std::string answer;
+  const bool exchanged = Exchange(vesk::channel::EncodeRequest(request), &answer);
+  in_flight_ = false;
+  if (!exchanged) {
+    VESK_LOG(ERROR) << "Page channel: no answer for operation " << static_cast<unsigned>(op);
+    // The stream's state is unknown now; the next call starts afresh.
+    Disconnect();
+    return Failure(Error::kTimeout);
+  }
+  const auto response = vesk::channel::DecodeResponse(answer);
+  if (!response) {
+    Disconnect();
+    return Failure(Error::kBadRequest);
+  }
+  return *response;
+}
+
+std::optional<Json::Value> CallHost(vesk::channel::Op op, guint64 page_id, Json::Value args,
+                                    std::string* exception) {
+  const vesk::channel::Response response = ChannelClient::Get().Call(op, page_id, std::move(args));
+  if (response.error == Error::kOk) return response.result;
+  *exception = std::string("host call failed: ") + vesk::channel::ErrorText(response.error);
+  return std::nullopt;
+}
+
+}  // namespace plugin

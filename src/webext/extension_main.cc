@@ -1,0 +1,155 @@
+// The web extension: loaded by WebKit into every web process of the
+// application. It binds the script objects into every script context of
+// every frame and answers the UI process's direct calls. Everything it
+// needs to know arrives as initialization data.
+#include <webkit2/webkit-web-extension.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "channel_client.h"
+#include "extension_state.h"
+#include "page_handlers.h"
+#include "plugins/app.h"
+#include "plugins/os.h"
+#include "plugins/winhelper.h"
+#include "vesk/core/browser/console_message.h"
+#include "vesk/core/command_line.h"
+#include "vesk/core/logging.h"
+
+namespace plugin {
+
+ExtensionState& ExtensionState::Get() {
+  static ExtensionState* state = new ExtensionState;
+  return *state;
+}
+
+namespace {
+
+// The window-level objects of each frame's current script context. A new
+// context of the frame replaces them; the old ones let go of every script
+// value so the old context can be collected.
+std::map<std::pair<guint64, guint64>, std::vector<std::shared_ptr<VeskPluginBase>>>& FrameObjects() {
+  static auto* objects = new std::map<std::pair<guint64, guint64>, std::vector<std::shared_ptr<VeskPluginBase>>>;
+  return *objects;
+}
+
+void ReleaseObjects(std::vector<std::shared_ptr<VeskPluginBase>>* objects) {
+  for (auto& object : *objects) object->ReleaseScriptValues();
+  objects->clear();
+}
+
+template <typename Fn>
+void Guarded(const char* where, Fn&& fn) {
+  try {
+    fn();
+  } catch (const std::exception& error) {
+    VESK_LOG(ERROR) << where << " threw: " << error.what();
+  } catch (...) {
+    VESK_LOG(ERROR) << where << " threw";
+  }
+}
+
+void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
+  Guarded("window-object-cleared", [&] {
+    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+    auto& objects = FrameObjects()[{webkit_web_page_get_id(page), webkit_frame_get_id(frame)}];
+    ReleaseObjects(&objects);
+    // In this order: app, browser, os, security, winhelper.
+    objects.push_back(App::New());
+    objects.push_back(Browser::New());
+    objects.push_back(Os::New());
+    objects.push_back(Security::New());
+    objects.push_back(Winhelper::New());
+    for (auto& object : objects) object->Attach(page, frame, context);
+    g_object_unref(context);
+  });
+}
+
+gboolean OnUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
+  gboolean handled = FALSE;
+  Guarded("user-message-received", [&] {
+    const std::string name = webkit_user_message_get_name(message);
+    if (name == "vesk.close") {
+      const bool keep_open = CloseHandlers::Get().Ask(webkit_web_page_get_id(page));
+      webkit_user_message_send_reply(message, webkit_user_message_new("vesk.close", g_variant_new("(b)", keep_open)));
+      handled = TRUE;
+    } else if (name == "vesk.ipc") {
+      GVariant* parameters = webkit_user_message_get_parameters(message);
+      gint32 id = -1;
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(i)"))) g_variant_get(parameters, "(i)", &id);
+      if (id >= 0) IPCDispatcher::Get().CallHandler(id);
+      webkit_user_message_send_reply(message, webkit_user_message_new("vesk.ipc", nullptr));
+      handled = TRUE;
+    }
+  });
+  return handled;
+}
+
+void OnConsoleMessage(WebKitWebPage*, WebKitConsoleMessage* message, gpointer) {
+  Guarded("console-message-sent", [&] {
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    const char* source = webkit_console_message_get_source_id(message);
+    const guint line = webkit_console_message_get_line(message);
+    const char* text = webkit_console_message_get_text(message);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    VESK_LOG(INFO) << vesk::FormatConsoleMessage(source ? source : "", static_cast<int>(line), text ? text : "");
+  });
+}
+
+void OnPageGone(gpointer page_id, GObject*) {
+  const guint64 id = GPOINTER_TO_SIZE(page_id);
+  auto& all = FrameObjects();
+  for (auto it = all.begin(); it != all.end();) {
+    if (it->first.first == id) {
+      ReleaseObjects(&it->second);
+      it = all.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  CloseHandlers::Get().Forget(id);
+}
+
+void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  Guarded("page-created", [&] {
+    g_signal_connect(page, "user-message-received", G_CALLBACK(OnUserMessage), nullptr);
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    g_signal_connect(page, "console-message-sent", G_CALLBACK(OnConsoleMessage), nullptr);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    g_object_weak_ref(G_OBJECT(page), OnPageGone, GSIZE_TO_POINTER(webkit_web_page_get_id(page)));
+  });
+}
+
+void ReadInitializationData(const GVariant* data) {
+  // (program dir, log file, channel socket, channel token, UI switches)
+  if (!data || !g_variant_is_of_type(const_cast<GVariant*>(data), G_VARIANT_TYPE("(ssssas)"))) return;
+  const gchar *program_dir = nullptr, *log_path = nullptr, *socket = nullptr, *token = nullptr;
+  GVariantIter* switches = nullptr;
+  g_variant_get(const_cast<GVariant*>(data), "(&s&s&s&sas)", &program_dir, &log_path, &socket, &token, &switches);
+  ExtensionState::Get().program_dir = program_dir;
+  ExtensionState::Get().log_path = log_path;
+  std::vector<std::string> argv{"WebKitWebProcess"};
+  const gchar* item = nullptr;
+  while (switches && g_variant_iter_next(switches, "&s", &item)) argv.emplace_back(item);
+  if (switches) g_variant_iter_free(switches);
+  vesk::CommandLine::InitForCurrentProcess(vesk::CommandLine::FromArgv(argv));
+  if (*log_path) vesk::logging::InitLogging(log_path, /*trim=*/false);
+  ChannelClient::Get().Configure(socket, token);
+}
+
+}  // namespace
+}  // namespace plugin
+
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(WebKitWebExtension* extension,
+                                                                               const GVariant* user_data) {
+  try {
+    plugin::ReadInitializationData(user_data);
+    g_signal_connect(extension, "page-created", G_CALLBACK(plugin::OnPageCreated), nullptr);
+    g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
+                     G_CALLBACK(plugin::OnWindowObjectCleared), nullptr);
+  } catch (...) {
+    // Pages then run without native objects rather than the process dying.
+  }
+}

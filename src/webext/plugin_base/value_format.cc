@@ -1,0 +1,42 @@
+#include "plugin_base/value_format.h"
+
+namespace plugin {
+
+std::string ValueToString(JSCValue* value, int depth) {
+  if (!value) return "undefined";
+  if (jsc_value_is_function(value)) return "[function Function]";
+  if (jsc_value_is_array(value)) return "[array Array]";
+  if (jsc_value_is_object(value)) return "(" + MembersToString(value, depth + 1) + ")";
+  gchar* text = jsc_value_to_string(value);
+  std::string result = text ? text : "";
+  g_free(text);
+  return result;
+}
+
+std::string MembersToString(JSCValue* value, int depth) {
+  if (depth > 3) return "[object Object]";
+  gchar** keys = jsc_value_object_enumerate_properties(value);
+  if (!keys) return "";
+  std::string result;
+  for (gchar** key = keys; *key; ++key) {
+    if (key != keys) result += ", ";
+    result += *key;
+    result += ":";
+    JSCValue* member = jsc_value_object_get_property(value, *key);
+    result += ValueToString(member, depth);
+    if (member) g_object_unref(member);
+  }
+  g_strfreev(keys);
+  return result;
+}
+
+std::string ArgumentsToString(const Arguments& arguments) {
+  std::string result;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (i) result += ", ";
+    result += ValueToString(arguments[i], 0);
+  }
+  return result;
+}
+
+}  // namespace plugin

@@ -1,0 +1,46 @@
+// window.app: the application as a whole.
+#pragma once
+
+#include "plugin_base/plugin.h"
+
+namespace plugin {
+
+class App : public VeskPlugin<App> {
+ public:
+  static constexpr char kClassName[] = "App";
+  static std::shared_ptr<App> New() { return std::shared_ptr<App>(new App); }
+
+ protected:
+  void RegisterApis() override;
+
+ private:
+  App() : VeskPlugin<App>("app") {}
+
+  bool Exit(JSCValue*, const Arguments&, JSCValue**, std::string*);
+  bool GetErrorHandler(JSCValue*, const Arguments&, JSCValue**, std::string*);
+  bool SetAutoRun(JSCValue*, const Arguments&, JSCValue**, std::string*);
+  bool CancelAutoRun(JSCValue*, const Arguments&, JSCValue**, std::string*);
+  bool GetAutoRunState(JSCValue*, const Arguments&, JSCValue**, std::string*);
+  bool GetQbunVersion(JSCValue*, const Arguments&, JSCValue**, std::string*);
+
+  bool GetShowUploadMenu(JSCValue*, JSCValue**, std::string*);
+  bool SetShowUploadMenu(JSCValue*, JSCValue*, std::string*);
+  bool GetVersion(JSCValue*, JSCValue**, std::string*);
+  bool GetOnUploadFile(JSCValue*, JSCValue**, std::string*);
+  bool SetOnUploadFile(JSCValue*, JSCValue*, std::string*);
+  bool GetOnExitMessage(JSCValue*, JSCValue**, std::string*);
+  bool SetOnExitMessage(JSCValue*, JSCValue*, std::string*);
+  bool GetOnForegroundPreInstance(JSCValue*, JSCValue**, std::string*);
+  bool SetOnForegroundPreInstance(JSCValue*, JSCValue*, std::string*);
+};
+
+// "3.2" -> major 3, minor 2 (a warning when the text has not two parts);
+// unknown when the file cannot be read. Exposed for tests.
+struct VersionParts {
+  std::string major = "unknown";
+  std::string minor = "unknown";
+  bool warn = false;
+};
+VersionParts ParseVersionText(const std::string* text);
+
+}  // namespace plugin

@@ -1,0 +1,56 @@
+// window.os: questions about the desktop and opening external targets.
+#pragma once
+
+#include "plugin_base/checks.h"
+#include "plugin_base/plugin.h"
+
+namespace plugin {
+
+class Os : public VeskPlugin<Os> {
+ public:
+  static constexpr char kClassName[] = "Os";
+  static std::shared_ptr<Os> New() { return std::shared_ptr<Os>(new Os); }
+  void ReleaseScriptValues() override;
+
+ protected:
+  void RegisterApis() override;
+
+ private:
+  Os() : VeskPlugin<Os>("os") {}
+  bool IsAeroStyleEnabled(JSCValue*, const Arguments&, JSCValue**, std::string*);
+  bool NavigateExternal(JSCValue*, const Arguments&, JSCValue**, std::string*);
+  bool HasFullScreenWindow(JSCValue*, const Arguments&, JSCValue**, std::string*);
+  bool GetSystemInfo(JSCValue*, const Arguments&, JSCValue**, std::string*);
+  bool GetOnAeroStyleChanged(JSCValue*, JSCValue**, std::string*);
+  bool SetOnAeroStyleChanged(JSCValue*, JSCValue*, std::string*);
+
+  ValueRef aero_style_changed_handler_;
+};
+
+// Objects whose members arrive with later work; attached now so pages find
+// them on window.
+class Browser : public VeskPlugin<Browser> {
+ public:
+  static constexpr char kClassName[] = "Browser";
+  static std::shared_ptr<Browser> New() { return std::shared_ptr<Browser>(new Browser); }
+
+ protected:
+  void RegisterApis() override {}
+
+ private:
+  Browser() : VeskPlugin<Browser>("browser") {}
+};
+
+class Security : public VeskPlugin<Security> {
+ public:
+  static constexpr char kClassName[] = "Security";
+  static std::shared_ptr<Security> New() { return std::shared_ptr<Security>(new Security); }
+
+ protected:
+  void RegisterApis() override {}
+
+ private:
+  Security() : VeskPlugin<Security>("security") {}
+};
+
+}  // namespace plugin
