@@ -57,7 +57,9 @@ void Engine::CreateContext() {
 
 void Engine::InstallWebExtension() {
   const std::string program_dir = ProgramDirectory();
-  webkit_web_context_set_web_extensions_directory(context_, JoinPath(program_dir, "webext").c_str());
+  const std::string extension_dir =
+      web_extension_directory_.empty() ? JoinPath(program_dir, "webext") : web_extension_directory_;
+  webkit_web_context_set_web_extensions_directory(context_, extension_dir.c_str());
   // The extension reads no configuration of its own: the program directory,
   // the log file, the page channel and our switches travel with it.
   GVariantBuilder switches;

@@ -23,6 +23,9 @@ class Engine {
   WebKitSettings* settings();
   // Releases the settings, the context and its data manager.
   void Shutdown();
+  // Where the web extension is loaded from; <program dir>/webext unless a
+  // test or benchmark built elsewhere points it at the program's.
+  void set_web_extension_directory(std::string dir) { web_extension_directory_ = std::move(dir); }
 
  private:
   Engine() = default;
@@ -33,6 +36,7 @@ class Engine {
   EngineSettings settings_;
   WebKitWebContext* context_ = nullptr;
   WebKitSettings* web_settings_ = nullptr;
+  std::string web_extension_directory_;
 };
 
 }  // namespace vesk

@@ -15,19 +15,13 @@
 #include "vesk/core/package/url_content.h"
 #include "vesk/core/registry.h"
 #include "vesk/core/switches.h"
+#include "vesk/core/version_text.h"
 
 namespace plugin {
 namespace {
 
 constexpr char kContextMenuKey[] = "Software\\Kestrow\\NewPelicard\\ContextMenu";
 constexpr char kExecutableName[] = "pelicard";
-
-std::string Trim(const std::string& text) {
-  const char* spaces = " \t\r\n\v\f";
-  const size_t first = text.find_first_not_of(spaces);
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(spaces) - first + 1);
-}
 
 JSCValue* NewString(const std::string& text) {
   return jsc_value_new_string(jsc_context_get_current(), text.c_str());
@@ -36,24 +30,6 @@ JSCValue* NewString(const std::string& text) {
 JSCValue* NewBool(bool value) { return jsc_value_new_boolean(jsc_context_get_current(), value); }
 
 }  // namespace
-
-VersionParts ParseVersionText(const std::string* text) {
-  VersionParts parts;
-  if (!text) return parts;
-  const std::string trimmed = Trim(*text);
-  std::vector<std::string> pieces;
-  size_t start = 0;
-  while (true) {
-    const size_t dot = trimmed.find('.', start);
-    pieces.push_back(trimmed.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
-    if (dot == std::string::npos) break;
-    start = dot + 1;
-  }
-  parts.warn = pieces.size() != 2;
-  parts.major = pieces.size() >= 1 ? pieces[0] : std::string();
-  parts.minor = pieces.size() >= 2 ? pieces[1] : std::string();
-  return parts;
-}
 
 void App::RegisterApis() {
   RegisterFunction("exit", &App::Exit);
@@ -129,7 +105,7 @@ bool App::GetQbunVersion(JSCValue*, const Arguments& arguments, JSCValue** retva
     *exception = "Load Package Version Failed: " + name;
     return true;
   }
-  *retval = NewString(Trim(contents));
+  *retval = NewString(vesk::TrimWhitespace(contents));
   return true;
 }
 
@@ -154,8 +130,8 @@ bool App::GetVersion(JSCValue*, JSCValue** retval, std::string*) {
   std::string text;
   const bool read =
       vesk::ReadFileToString(vesk::JoinPath(ExtensionState::Get().program_dir, "version.dat"), &text, 1 << 20);
-  const VersionParts parts = ParseVersionText(read ? &text : nullptr);
-  if (read && parts.warn) VESK_LOG(WARNING) << "Get Major and Minor Version Failed, Result is" << Trim(text);
+  const vesk::VersionParts parts = vesk::ParseVersionText(read ? &text : nullptr);
+  if (read && parts.warn) VESK_LOG(WARNING) << "Get Major and Minor Version Failed, Result is" << vesk::TrimWhitespace(text);
   JSCContext* context = jsc_context_get_current();
   JSCValue* version = jsc_value_new_object(context, nullptr, nullptr);
   const std::pair<const char*, std::string> members[] = {

@@ -34,13 +34,4 @@ class App : public VeskPlugin<App> {
   bool SetOnForegroundPreInstance(JSCValue*, JSCValue*, std::string*);
 };
 
-// "3.2" -> major 3, minor 2 (a warning when the text has not two parts);
-// unknown when the file cannot be read. Exposed for tests.
-struct VersionParts {
-  std::string major = "unknown";
-  std::string minor = "unknown";
-  bool warn = false;
-};
-VersionParts ParseVersionText(const std::string* text);
-
 }  // namespace plugin

@@ -1,24 +1,34 @@
 #include "vesk/core/channel/channel_schema.h"
 
 #include <memory>
+#include <sstream>
 
 namespace vesk::channel {
 namespace {
 
+// Building a JsonCpp writer or reader costs more than using it; each thread
+// keeps one of each.
 std::string Write(const Json::Value& value) {
-  Json::StreamWriterBuilder builder;
-  builder["indentation"] = "";
-  builder["emitUTF8"] = true;
-  return Json::writeString(builder, value);
+  thread_local std::unique_ptr<Json::StreamWriter> writer = [] {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    return std::unique_ptr<Json::StreamWriter>(builder.newStreamWriter());
+  }();
+  std::ostringstream out;
+  writer->write(value, &out);
+  return out.str();
 }
 
 std::optional<Json::Value> Parse(std::string_view text) {
   if (text.size() > kMaxFrameBytes) return std::nullopt;
-  Json::CharReaderBuilder builder;
-  builder["collectComments"] = false;
-  builder["stackLimit"] = 64;
-  builder["rejectDupKeys"] = true;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  thread_local std::unique_ptr<Json::CharReader> reader = [] {
+    Json::CharReaderBuilder builder;
+    builder["collectComments"] = false;
+    builder["stackLimit"] = 64;
+    builder["rejectDupKeys"] = true;
+    return std::unique_ptr<Json::CharReader>(builder.newCharReader());
+  }();
   Json::Value root;
   std::string errors;
   try {

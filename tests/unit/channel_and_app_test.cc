@@ -1,0 +1,135 @@
+// The page channel's wire form, the autostart store behind the Run key and
+// the version text.
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "test_util.h"
+#include "vesk/core/autostart.h"
+#include "vesk/core/channel/channel_schema.h"
+#include "vesk/core/version_text.h"
+
+namespace vesk {
+namespace {
+
+TEST(ChannelSchemaTest, RequestsAndResponsesRoundTripThroughFrames) {
+  channel::Request request;
+  request.op = channel::Op::kWinSetPosition;
+  request.page_id = 0xFFFFFFFFFFull;
+  request.args["x"] = 10;
+  request.args["title"] = "窗口 \"quoted\"";
+  channel::FrameReader reader;
+  const std::string framed = channel::Frame(channel::EncodeRequest(request)) +
+                             channel::Frame(channel::EncodeResponse(channel::Response{}));
+  // Bytes arrive in arbitrary pieces.
+  std::string payload;
+  for (char byte : framed.substr(0, 7)) reader.Append(&byte, 1);
+  EXPECT_EQ(reader.Next(&payload), channel::FrameReader::Status::kNeedMore);
+  reader.Append(framed.data() + 7, framed.size() - 7);
+  ASSERT_EQ(reader.Next(&payload), channel::FrameReader::Status::kFrame);
+  const auto decoded = channel::DecodeRequest(payload);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->op, channel::Op::kWinSetPosition);
+  EXPECT_EQ(decoded->page_id, 0xFFFFFFFFFFull);
+  EXPECT_EQ(decoded->args["title"].asString(), "窗口 \"quoted\"");
+  ASSERT_EQ(reader.Next(&payload), channel::FrameReader::Status::kFrame);
+  EXPECT_TRUE(channel::DecodeResponse(payload));
+  EXPECT_EQ(reader.Next(&payload), channel::FrameReader::Status::kNeedMore);
+}
+
+TEST(ChannelSchemaTest, MalformedOrForeignMessagesAreRefused) {
+  for (const char* text : {"", "[]", "{}", R"({"v":2,"op":1,"page":1,"args":{}})",
+                           R"({"v":1,"op":"1","page":1,"args":{}})", R"({"v":1,"op":1,"page":-1,"args":{}})",
+                           R"({"v":1,"op":1,"page":1,"args":[]})", R"({"v":1,"op":1,"op":2,"page":1,"args":{}})",
+                           "{\"v\":1,"})
+    EXPECT_FALSE(channel::DecodeRequest(text)) << text;
+  EXPECT_FALSE(channel::DecodeRequest(std::string(100000, '[')));
+  EXPECT_FALSE(channel::DecodeResponse(R"({"v":1,"error":0})"));
+  // A length prefix beyond the limit makes the stream unusable at once.
+  channel::FrameReader reader;
+  const char huge[4] = {0, 0, 0, 0x7F};
+  reader.Append(huge, 4);
+  std::string payload;
+  EXPECT_EQ(reader.Next(&payload), channel::FrameReader::Status::kTooLarge);
+}
+
+class AutostartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = g_getenv("XDG_CONFIG_HOME") ? g_getenv("XDG_CONFIG_HOME") : "";
+    g_setenv("XDG_CONFIG_HOME", dir_.path().c_str(), TRUE);
+    g_reload_user_special_dirs_cache();
+  }
+  void TearDown() override {
+    if (previous_.empty())
+      g_unsetenv("XDG_CONFIG_HOME");
+    else
+      g_setenv("XDG_CONFIG_HOME", previous_.c_str(), TRUE);
+  }
+  testing::TempDir dir_;
+  std::string previous_;
+};
+
+TEST_F(AutostartTest, EntryRunsTheCommandAndKeepsTheValueVerbatim) {
+  // g_get_user_config_dir() is cached by GLib; the entry path follows it.
+  const std::string path = AutostartEntryPath("x");
+  const std::string program = "/opt/my apps/pelicard";
+  const std::string command = "\"" + program + "\" --vesk-startup=tray $HOME 100%";
+  ASSERT_TRUE(WriteAutostartEntry("x", command, {program, "--vesk-startup=tray $HOME 100%"}));
+  EXPECT_TRUE(HasAutostartEntry("x"));
+  EXPECT_EQ(ReadAutostartCommandLine("x"), command);
+  // The desktop session's own parser must turn Exec back into the arguments.
+  GKeyFile* file = g_key_file_new();
+  ASSERT_TRUE(g_key_file_load_from_file(file, path.c_str(), G_KEY_FILE_NONE, nullptr));
+  gchar* exec = g_key_file_get_string(file, "Desktop Entry", "Exec", nullptr);
+  g_key_file_free(file);
+  ASSERT_TRUE(exec);
+  std::string unescaped;
+  for (const char* c = exec; *c; ++c) {  // %% stands for %
+    unescaped += *c;
+    if (c[0] == '%' && c[1] == '%') ++c;
+  }
+  g_free(exec);
+  gchar** argv = nullptr;
+  ASSERT_TRUE(g_shell_parse_argv(unescaped.c_str(), nullptr, &argv, nullptr));
+  ASSERT_EQ(g_strv_length(argv), 2u);
+  EXPECT_EQ(std::string(argv[0]), program);
+  EXPECT_EQ(std::string(argv[1]), "--vesk-startup=tray $HOME 100%");
+  g_strfreev(argv);
+  EXPECT_TRUE(DeleteAutostartEntry("x"));
+  EXPECT_FALSE(HasAutostartEntry("x"));
+  EXPECT_FALSE(DeleteAutostartEntry("x"));
+}
+
+TEST_F(AutostartTest, NamesNeverLeaveTheAutostartDirectory) {
+  const std::string dir = JoinPath(JoinPath(g_get_user_config_dir(), "autostart"), "");
+  for (const char* name : {"../../evil", "/etc/passwd", "..", ".hidden", "a%2Fb", ""}) {
+    const std::string path = AutostartEntryPath(name);
+    EXPECT_EQ(path.rfind(dir, 0), 0u) << name;
+    EXPECT_EQ(path.find('/', dir.size()), std::string::npos) << path;
+  }
+  EXPECT_NE(AutostartEntryPath("a/b"), AutostartEntryPath("a%2Fb"));
+}
+
+TEST(VersionTextTest, MajorMinorAndWarning) {
+  const std::string two = "3.2\r\n", three = " 3.2.1 ", one = "7";
+  VersionParts parts = ParseVersionText(&two);
+  EXPECT_EQ(parts.major, "3");
+  EXPECT_EQ(parts.minor, "2");
+  EXPECT_FALSE(parts.warn);
+  parts = ParseVersionText(&three);
+  EXPECT_EQ(parts.major, "3");
+  EXPECT_EQ(parts.minor, "2");
+  EXPECT_TRUE(parts.warn);
+  parts = ParseVersionText(&one);
+  EXPECT_EQ(parts.major, "7");
+  EXPECT_EQ(parts.minor, "");
+  EXPECT_TRUE(parts.warn);
+  parts = ParseVersionText(nullptr);
+  EXPECT_EQ(parts.major, "unknown");
+  EXPECT_EQ(parts.minor, "unknown");
+}
+
+}  // namespace
+}  // namespace vesk
