@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "vesk/core/at_exit.h"
 #include "vesk/core/cross_origin_whitelist.h"
 #include "vesk/core/single_instance_lock.h"
 

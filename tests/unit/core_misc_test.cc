@@ -1,5 +1,5 @@
 // Smaller core pieces: the single-instance lock, the task thread, the
-// registry store, cross-origin entries and the at-exit order.
+// registry store and cross-origin entries.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <atomic>
 
 #include "test_util.h"
-#include "vesk/core/at_exit.h"
 #include "vesk/core/cross_origin_whitelist.h"
 #include "vesk/core/registry.h"
 #include "vesk/core/single_instance_lock.h"
@@ -106,18 +105,6 @@ TEST(CrossOriginTest, EveryTargetForEverySourceAndBadTargetsSkipped) {
   EXPECT_TRUE(UrlHasOrigin("vesk://vesk/res/app_init.html?x=1", "vesk://vesk"));
   EXPECT_FALSE(UrlHasOrigin("vesk://pelicard/res/a.html", "vesk://vesk"));
   EXPECT_FALSE(UrlHasOrigin("http://a.kestrow.example:8080/", "http://a.kestrow.example"));
-}
-
-TEST(AtExitManagerTest, RunsInReverseOrderOnce) {
-  std::vector<int> order;
-  {
-    AtExitManager manager;
-    manager.Register([&] { order.push_back(1); });
-    manager.Register([&] { order.push_back(2); });
-    manager.RunCallbacksNow();
-    manager.Register([&] { order.push_back(3); });
-  }
-  EXPECT_EQ(order, (std::vector<int>{2, 1, 3}));
 }
 
 }  // namespace
