@@ -27,10 +27,12 @@ exec dbus-run-session -- sh -c '
   # The first page decides when the window shows; the demo does not wait for it.
   "$PROGRAM" --force-show-window "$@" &
   APP=$!
-  # The largest visible window of the process is the host (not its shadow).
+  # The largest visible managed window of the process is the host.
   largest() {
     best=""; best_area=0
     for w in $(xdotool search --onlyvisible --pid "$APP" 2>/dev/null); do
+      # The shadow is an override-redirect popup; the host is not.
+      xwininfo -id "$w" | grep -q "Override Redirect State: yes" && continue
       eval "$(xdotool getwindowgeometry --shell "$w")"
       if [ $((WIDTH * HEIGHT)) -gt "$best_area" ]; then best=$w; best_area=$((WIDTH * HEIGHT)); fi
     done

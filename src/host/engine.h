@@ -7,9 +7,13 @@
 
 #include <string>
 
-#include "vesk_app.h"
-
 namespace vesk {
+
+struct EngineSettings {
+  std::string cache_path;          // empty: the engine's default
+  std::string user_agent;          // empty: the engine's default
+  std::string local_storage_path;  // empty: the engine's default
+};
 
 class Engine {
  public:

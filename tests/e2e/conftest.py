@@ -115,10 +115,22 @@ class Program:
         values = dict(line.split("=", 1) for line in out.split() if "=" in line)
         return tuple(int(values.get(key, 0)) for key in ("X", "Y", "WIDTH", "HEIGHT"))
 
+    def is_override_redirect(self, window):
+        out = subprocess.run(["xwininfo", "-id", str(window)], env=self.env, capture_output=True,
+                             text=True, errors="replace").stdout
+        return "Override Redirect State: yes" in out
+
     def main_window(self, pid, timeout=30):
-        """The process's largest visible window: the host, not its shadow."""
-        windows = self.wait_for_window(pid, timeout)
-        return max(windows, key=lambda w: self.window_geometry(w)[2] * self.window_geometry(w)[3])
+        """The process's largest visible managed window: the host, not its
+        shadow (an override-redirect popup) or a menu."""
+        deadline = time.monotonic() + timeout
+        while True:
+            windows = [w for w in self.wait_for_window(pid, timeout) if not self.is_override_redirect(w)]
+            if windows:
+                return max(windows, key=lambda w: self.window_geometry(w)[2] * self.window_geometry(w)[3])
+            if time.monotonic() > deadline:
+                raise AssertionError("no visible managed window of process %d" % pid)
+            time.sleep(0.1)
 
     def wait_for_window(self, pid, timeout=30):
         deadline = time.monotonic() + timeout

@@ -10,7 +10,7 @@
 #include "vesk/core/cross_origin_whitelist.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
-#include "vesk_app.h"
+#include "ui_app.h"
 
 namespace vesk {
 namespace {
@@ -144,7 +144,7 @@ bool BrowserHost::CreateBrowser(const std::string& url, WebKitWebView* related) 
 
 void BrowserHost::ApplyCrossOriginWhitelist(const std::string& url) {
   std::vector<std::string> patterns;
-  for (const CrossOriginEntry& entry : VeskApp::Get().cross_origin_entries()) {
+  for (const CrossOriginEntry& entry : UiApp::Get().cross_origin_entries()) {
     if (!UrlHasOrigin(url, entry.source_origin)) continue;
     for (std::string& pattern : AllowListPatterns(entry)) patterns.push_back(std::move(pattern));
   }
@@ -269,7 +269,7 @@ void BrowserHost::OnDestroy(GtkWidget*, gpointer self) {
     host->OnMainBrowserClosed();
     host->window_ = nullptr;
     delete host;
-    if (was_main) VeskApp::Get().OnMainWindowDestroyed();
+    if (was_main) UiApp::Get().OnMainWindowDestroyed();
   });
 }
 

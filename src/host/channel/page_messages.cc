@@ -2,7 +2,7 @@
 
 #include "browser/browser_host.h"
 #include "vesk/core/logging.h"
-#include "vesk_app.h"
+#include "ui_app.h"
 
 namespace vesk {
 namespace {
@@ -62,7 +62,7 @@ void WebPageBridge::AskCloseHandler(WebKitWebView* view, std::function<void(bool
 }
 
 void WebPageMessageDelivery::CallPageHandler(int32_t id, IPC::Completion done) {
-  BrowserHost* main_window = VeskApp::Get().main_window();
+  BrowserHost* main_window = UiApp::Get().main_window();
   if (!main_window || !main_window->web_view()) {
     VESK_LOG(INFO) << "IPC message " << id << ": no page to deliver to";
     done.Run();

@@ -8,7 +8,7 @@
 #include "vesk/core/start_url.h"
 #include "vesk/core/upload_request.h"
 #include "vesk/framework_api.h"
-#include "vesk_app.h"
+#include "app/vesk_app.h"
 
 namespace {
 

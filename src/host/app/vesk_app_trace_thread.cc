@@ -1,4 +1,4 @@
-#include "vesk_app_trace_thread.h"
+#include "app/vesk_app_trace_thread.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,6 +1,8 @@
 // The process-wide application object: command line, log file, the
-// single-instance rule, the engine and, once running, the main window and the
-// main loop. The exports are thin shells around it.
+// single-instance rule and the instance receiver. Once this process is known
+// to be the running instance it loads the user-interface module, which owns
+// the engine, the windows and the main loop. The exports are thin shells
+// around it. Nothing here uses GTK or WebKit.
 #pragma once
 
 #include <memory>
@@ -9,10 +11,10 @@
 
 #include "vesk/core/cross_origin_whitelist.h"
 #include "vesk/core/single_instance_lock.h"
+#include "vesk/ui_module.h"
 
 namespace vesk {
 
-class BrowserHost;
 class VeskAppTraceThread;
 
 struct EngineSettings {
@@ -45,27 +47,18 @@ class VeskApp {
 
   void set_start_url(std::string url) { start_url_ = std::move(url); }
   const std::string& start_url() const { return start_url_; }
-  unsigned taskbar_message() const { return taskbar_message_; }
   std::vector<std::string> application_names() const;
 
-  void SetCrossOriginEntries(std::vector<CrossOriginEntry> entries);
-  const std::vector<CrossOriginEntry>& cross_origin_entries() const { return cross_origin_entries_; }
-
-  // The main window was destroyed: leave the main loop.
-  void OnMainWindowDestroyed();
-  // The main window, or null before Run and after it is gone.
-  BrowserHost* main_window() const;
+  void SetCrossOriginEntries(const std::vector<CrossOriginEntry>& entries);
 
  private:
   VeskApp();
   ~VeskApp() = default;
 
   void InitLogging();
-  bool InitializeDisplay();
   void RunSecondInstance();
+  bool LoadUserInterface();
   void StartMemoryTrace();
-  void CreateMainWindow();
-  void CleanUpAfterLoop();
 
   bool initialized_ = false;
   const char* const* app_names_ = nullptr;
@@ -75,9 +68,8 @@ class VeskApp {
   bool log_dir_locked_ = false;
   EngineSettings engine_settings_;
   std::unique_ptr<VeskAppTraceThread> trace_thread_;
-  unsigned taskbar_message_ = 0;
   SingleInstanceLock instance_lock_;
-  std::vector<CrossOriginEntry> cross_origin_entries_;
+  const VeskUiModule* ui_ = nullptr;
 };
 
 }  // namespace vesk

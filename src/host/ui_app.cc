@@ -1,0 +1,104 @@
+#include "ui_app.h"
+
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+
+#include "browser/browser_host.h"
+#include "browser/modal_dialog_list.h"
+#include "browser/page_bridge.h"
+#include "channel/channel_handlers.h"
+#include "channel/channel_server.h"
+#include "channel/page_messages.h"
+#include "engine.h"
+#include "io_thread.h"
+#include "ipc/ipc_dispatcher.h"
+#include "scheme/scheme_registry.h"
+#include "vesk/core/ipc/ipc.h"
+#include "vesk/core/logging.h"
+
+namespace vesk {
+
+UiApp& UiApp::Get() {
+  // Never destroyed: Run releases what it holds in an explicit order.
+  static UiApp* app = new UiApp;
+  return *app;
+}
+
+bool UiApp::InitializeDisplay() {
+  // The host positions its own windows, which only X11 allows; under a
+  // Wayland session it runs on XWayland.
+  gdk_set_allowed_backends("x11");
+  if (!gtk_init_check(nullptr, nullptr)) {
+    VESK_LOG(ERROR) << "Cannot open the display; the application cannot start.";
+    return false;
+  }
+  return true;
+}
+
+bool UiApp::Initialize(const UiSettings& settings) {
+  // The running instance hands instance messages on to the page.
+  IPC::AddListener(&IPCDispatcher::Get());
+  if (!InitializeDisplay()) return false;
+  IoThread().Start();
+  Engine::Get().Initialize(settings);
+  // Pages reach the host through the page channel; the host reaches pages
+  // through user messages the web extension answers.
+  ChannelServer::Get().Start(HandleChannelRequest);
+  PageBridge::Set(std::make_unique<WebPageBridge>());
+  IPCDispatcher::Get().SetPageDelivery(std::make_unique<WebPageMessageDelivery>());
+  taskbar_message_ = g_quark_from_static_string("TaskbarCreated");
+  return true;
+}
+
+// SIGTERM and SIGINT end the application the way closing it does, so the
+// exit path (registrations, IO drain, engine shutdown) always runs.
+int UiApp::OnTerminationSignal(void* self) {
+  auto* app = static_cast<UiApp*>(self);
+  VESK_LOG(INFO) << "Termination signal received; exiting.";
+  if (app->main_window_)
+    gtk_widget_destroy(GTK_WIDGET(app->main_window_->window()));
+  else
+    ModalDialogList::Get().CloseAllAndQuit();
+  // Stays installed (a repeated signal finds no window and does nothing), so
+  // Run can remove it unconditionally.
+  return G_SOURCE_CONTINUE;
+}
+
+void UiApp::CreateMainWindow(const std::string& start_url) {
+  // Hidden unless force-show-window; the first page shows it when ready.
+  main_window_ = BrowserHost::CreateBrowserHost(start_url, BrowserHost::Rect{}, false, false, true);
+  if (main_window_) main_window_->CenterOnWorkArea();
+}
+
+void UiApp::OnMainWindowDestroyed() {
+  main_window_ = nullptr;
+  // The loop ends once no system dialog is open any more.
+  ModalDialogList::Get().CloseAllAndQuit();
+}
+
+void UiApp::CleanUpAfterLoop() {
+  // Order matters: no instance message is accepted once the loop that
+  // answers them is gone; no new vesk:// load may start once the
+  // registrations are gone; the IO worker finishes what it has; then the page
+  // channel closes and the engine goes.
+  IPC::Shutdown();
+  ClearSchemeRegistrations();
+  WaitForIoThread();
+  IoThread().Stop();
+  ChannelServer::Get().Stop();
+  Engine::Get().Shutdown();
+}
+
+bool UiApp::Run(const std::string& start_url) {
+  // Termination signals are honoured from here on, before any window exists.
+  const guint term_source = g_unix_signal_add(SIGTERM, OnTerminationSignal, this);
+  const guint int_source = g_unix_signal_add(SIGINT, OnTerminationSignal, this);
+  CreateMainWindow(start_url);
+  gtk_main();
+  g_source_remove(term_source);
+  g_source_remove(int_source);
+  CleanUpAfterLoop();
+  return true;
+}
+
+}  // namespace vesk

@@ -1,0 +1,48 @@
+// The running instance's user interface: the display, the engine, the page
+// channel, the main window and the main loop. Lives in the user-interface
+// module, which libframework.so loads only in the running instance.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "vesk/core/cross_origin_whitelist.h"
+
+namespace vesk {
+
+class BrowserHost;
+
+struct EngineSettings;
+using UiSettings = EngineSettings;
+
+class UiApp {
+ public:
+  static UiApp& Get();
+
+  // False when the display cannot be opened.
+  bool Initialize(const UiSettings& settings);
+  // Shows the application and returns when it has ended.
+  bool Run(const std::string& start_url);
+
+  void SetCrossOriginEntries(std::vector<CrossOriginEntry> entries) { cross_origin_entries_ = std::move(entries); }
+  const std::vector<CrossOriginEntry>& cross_origin_entries() const { return cross_origin_entries_; }
+  unsigned taskbar_message() const { return taskbar_message_; }
+
+  // The main window was destroyed: leave the main loop.
+  void OnMainWindowDestroyed();
+  // The main window, or null before Run and after it is gone.
+  BrowserHost* main_window() const { return main_window_; }
+
+ private:
+  UiApp() = default;
+  bool InitializeDisplay();
+  void CreateMainWindow(const std::string& start_url);
+  void CleanUpAfterLoop();
+  static int OnTerminationSignal(void* self);
+
+  BrowserHost* main_window_ = nullptr;
+  unsigned taskbar_message_ = 0;
+  std::vector<CrossOriginEntry> cross_origin_entries_;
+};
+
+}  // namespace vesk
