@@ -111,7 +111,7 @@ class BrowserHost : public ClientHandlersDelegate,
   static gboolean OnDeleteEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
   static void OnHide(GtkWidget* widget, gpointer self);
   static void OnShow(GtkWidget* widget, gpointer self);
-  static void OnActiveChanged(GObject* window, GParamSpec* spec, gpointer self);
+  static void OnActiveChanged(GObject* window, GParamSpec* param, gpointer self);
   static gboolean OnWindowState(GtkWidget* widget, GdkEventWindowState* event, gpointer self);
   static void OnCompositedChanged(GdkScreen* screen, gpointer self);
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
