@@ -193,6 +193,12 @@ void BrowserHost::SetDevToolsShown(bool show) {
   if (browser_) {
     if (show) webkit_settings_set_enable_developer_extras(webkit_web_view_get_settings(browser_), TRUE);
     WebKitWebInspector* inspector = webkit_web_view_get_inspector(browser_);
+    if (!inspector_watched_) {
+      // An inspector closed by other means than F12 is closed all the same;
+      // otherwise the next F12 would only "close" it again.
+      inspector_watched_ = true;
+      g_signal_connect(inspector, "closed", G_CALLBACK(OnInspectorClosed), this);
+    }
     if (show)
       webkit_web_inspector_show(inspector);
     else
@@ -214,6 +220,10 @@ WebKitWebView* BrowserHost::CreateRequestedView(WebKitWebView* parent) {
   host->show_when_ready_ = launch.visible || CommandLine::ForCurrentProcess().HasSwitch(switches::kForceShowWindow);
   VESK_LOG(INFO) << "Launch window: " << launch.url;
   return host->browser_;
+}
+
+void BrowserHost::OnInspectorClosed(WebKitWebInspector*, gpointer self) {
+  static_cast<BrowserHost*>(self)->dev_tools_shown_ = false;
 }
 
 void BrowserHost::OnMainBrowserClosed() {

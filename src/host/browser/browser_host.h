@@ -116,12 +116,14 @@ class BrowserHost : public ClientHandlersDelegate,
   static void OnCompositedChanged(GdkScreen* screen, gpointer self);
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
   static void OnReadyToShow(WebKitWebView* view, gpointer self);
+  static void OnInspectorClosed(WebKitWebInspector* inspector, gpointer self);
 
   const bool is_main_window_;
   GtkWindow* window_ = nullptr;
   WebKitWebView* browser_ = nullptr;
   class ClientHandlers* client_handlers_ = nullptr;
   bool dev_tools_shown_ = false;
+  bool inspector_watched_ = false;
   std::optional<Size> maximum_size_;
   std::optional<Size> minimum_size_;
   double opacity_ = 1.0;

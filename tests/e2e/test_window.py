@@ -1,0 +1,377 @@
+"""The window layer with the real program, observed from outside as a user
+would: what the X server and its tools (xdotool, xprop, xwininfo, import)
+report about the main window, its shadow, menus and the inspector.
+
+Every case runs the page in pages/ui_window; --vesk-startup=<case> selects
+what the page does at start, and each left mouse press on the page runs the
+case's next action. The page reports every step as a console line, which
+reaches the log."""
+
+import os
+import re
+import socket
+import subprocess
+import time
+
+import pytest
+
+PAGES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pages", "ui_window")
+CONSOLE = r"\[CONSOLE:app_init\.html\(\d+\)\] "
+
+
+def start(program, case, *args):
+    proc = program.start("--vesk-package-dir=" + PAGES, "--vesk-startup=" + case, *args)
+    program.wait_for_log(CONSOLE + re.escape("start %s ok" % case.split(":")[0]) + "$")
+    return proc
+
+
+def run_action(program, index, window, expected=""):
+    """Presses the left button inside |window| and waits for the page's report."""
+    x, y, width, height = program.window_geometry(window)
+    click(program, x + width // 2, y + height // 2)
+    line = program.wait_for_log(CONSOLE + "action %d (ok|threw)(.*)$" % index)[0]
+    assert line.group(1) == "ok", line.group(0)
+    assert line.group(2).strip() == expected
+    return line
+
+
+def click(program, x, y, button=1):
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", str(button)],
+                   env=program.env, check=True, timeout=10)
+
+
+def xprop(program, window, *names):
+    return subprocess.run(["xprop", "-id", str(window), *names], env=program.env, capture_output=True,
+                          text=True, timeout=10).stdout
+
+
+def windows_with_geometry(program, pid):
+    return {w: program.window_geometry(w) for w in program.visible_windows(pid)}
+
+
+def wait_for(condition, timeout=10, what="condition", state=None):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for %s%s" % (what, "; now: %r" % (state(),) if state else ""))
+        time.sleep(0.05)
+
+
+def wait_for_window_count(program, pid, count, timeout=10):
+    def matching():
+        windows = windows_with_geometry(program, pid)
+        return [windows] if len(windows) == count else None  # a list, so no windows counts as found
+    return wait_for(matching, timeout, "%d visible windows" % count,
+                    lambda: windows_with_geometry(program, pid))[0]
+
+
+def is_override_redirect(program, window):
+    info = subprocess.run(["xwininfo", "-id", str(window)], env=program.env, capture_output=True, text=True)
+    return "Override Redirect State: yes" in info.stdout
+
+
+def host_and_shadow(program, pid):
+    """The two windows of a shown main window: (host, shadow). The shadow is
+    the one no window manager manages."""
+    windows = wait_for_window_count(program, pid, 2)
+    shadows = [w for w in windows if is_override_redirect(program, w)]
+    assert len(shadows) == 1, windows
+    host = (set(windows) - set(shadows)).pop()
+    return host, shadows[0]
+
+
+def screen_work_area(program):
+    """(width, height) of the work area: _NET_WORKAREA when a desktop sets it, else the screen."""
+    out = subprocess.run(["xprop", "-root", "_NET_WORKAREA"], env=program.env, capture_output=True,
+                         text=True).stdout
+    numbers = re.findall(r"\d+", out.split("=", 1)[1]) if "=" in out else []
+    if len(numbers) >= 4:
+        return int(numbers[2]), int(numbers[3])
+    out = subprocess.run(["xdotool", "getdisplaygeometry"], env=program.env, capture_output=True,
+                         text=True, check=True).stdout.split()
+    return int(out[0]), int(out[1])
+
+
+def size_hints(program, window):
+    text = xprop(program, window, "WM_NORMAL_HINTS")
+    minimum = re.search(r"minimum size: (\d+) by (\d+)", text)
+    maximum = re.search(r"maximum size: (\d+) by (\d+)", text)
+    return (tuple(map(int, minimum.groups())) if minimum else None,
+            tuple(map(int, maximum.groups())) if maximum else None)
+
+
+def quiet_for(program, pid, seconds, count):
+    """Asserts that the number of visible windows stays |count| for |seconds|."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        assert len(program.visible_windows(pid)) == count, windows_with_geometry(program, pid)
+        time.sleep(0.1)
+
+
+@pytest.fixture
+def compositor(program):
+    """A compositing manager for the run of one test, as on a desktop: without
+    one the translucent shadow is never blended with what lies below."""
+    proc = subprocess.Popen(["xcompmgr"], env=program.env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    time.sleep(0.5)  # it takes the compositing selection at start
+    assert proc.poll() is None, "xcompmgr could not start (another compositor on this display?)"
+    yield proc
+    proc.terminate()
+    proc.wait(timeout=10)
+
+
+# --- showing and decoration -------------------------------------------------
+
+def test_window_is_undecorated_and_hidden_until_the_page_shows_it(program):
+    proc = start(program, "late-show")
+    assert program.visible_windows(proc.pid) == [], "no window before the page shows it"
+    program.wait_for_log(CONSOLE + "show ok$")
+    host, shadow = host_and_shadow(program, proc.pid)
+    assert program.window_geometry(host) == (100, 100, 400, 300), "the page's rectangle, no frame added"
+    # Motif hints with the decorations flag (2) set and no decorations.
+    hints = re.search(r"_MOTIF_WM_HINTS\(_MOTIF_WM_HINTS\) = (.*)", xprop(program, host, "_MOTIF_WM_HINTS"))
+    assert hints, "the window tells the window manager to draw no frame"
+    flags, _functions, decorations = [int(v, 16) for v in hints.group(1).split(", ")[:3]]
+    assert flags & 2 and decorations == 0
+    info = subprocess.run(["xwininfo", "-id", str(host)], env=program.env, capture_output=True, text=True).stdout
+    assert "Border width: 0" in info
+
+
+def test_force_show_window_shows_a_window_the_page_never_shows(program):
+    proc = start(program, "never", "--force-show-window")
+    host, _ = host_and_shadow(program, proc.pid)
+    assert program.window_geometry(host) == (100, 100, 400, 300)
+
+
+# --- shadow -------------------------------------------------------------------
+
+def stacking_order(program):
+    """The root's children, topmost first (as xwininfo lists them)."""
+    out = subprocess.run(["xwininfo", "-root", "-children"], env=program.env, capture_output=True,
+                         text=True, check=True).stdout
+    return [int(m.group(1), 16) for m in re.finditer(r"^\s+(0x[0-9a-f]+)", out, re.M)]
+
+
+def test_shadow_lies_around_the_host_follows_it_and_hides_with_it(program):
+    proc = start(program, "shadow")
+    host, shadow = host_and_shadow(program, proc.pid)
+    assert program.window_geometry(host) == (100, 100, 800, 600)
+    assert program.window_geometry(shadow) == (91, 95, 818, 614)
+    order = stacking_order(program)
+    assert order.index(shadow) == order.index(host) + 1, "the shadow lies directly below the host"
+
+    run_action(program, 0, host)  # moved and resized
+    wait_for(lambda: program.window_geometry(shadow) == (291, 195, 518, 414), what="the shadow to follow",
+             state=lambda: program.window_geometry(shadow))
+    # 10 x 10 asked for: the window keeps its minimum size of 32 x 32, and
+    # the shadow is the margins around that.
+    run_action(program, 1, host)
+    wait_for(lambda: program.window_geometry(shadow) == (291, 195, 50, 46), what="the shadow to follow",
+             state=lambda: program.window_geometry(shadow))
+    assert program.window_geometry(host) == (300, 200, 32, 32)
+
+    run_action(program, 2, host)  # showWindow("hide"), and shown again later
+    wait_for_window_count(program, proc.pid, 0)
+    program.wait_for_log(CONSOLE + "show again ok$")
+    host_again, shadow_again = host_and_shadow(program, proc.pid)
+    assert (host_again, shadow_again) == (host, shadow)
+    wait_for(lambda: program.window_geometry(shadow) == (291, 195, 518, 414), what="the shadow around the host",
+             state=lambda: program.window_geometry(shadow))
+
+
+def test_erase_shadow_frame_leaves_the_host_alone(program):
+    proc = start(program, "shadow", "--erase-shadow-frame")
+    windows = wait_for_window_count(program, proc.pid, 1)
+    assert list(windows.values()) == [(100, 100, 800, 600)]
+    quiet_for(program, proc.pid, 0.5, 1)
+
+
+def pixel(image, x, y):
+    out = subprocess.run(["convert", str(image), "-crop", "1x1+%d+%d" % (x, y), "-format",
+                          "%[fx:int(255*r+0.5)],%[fx:int(255*g+0.5)],%[fx:int(255*b+0.5)]", "info:"],
+                         capture_output=True, text=True, check=True).stdout
+    return tuple(int(v) for v in out.strip().split(","))
+
+
+def test_shadow_darkens_only_its_margin_on_a_compositing_desktop(program, compositor, tmp_path):
+    proc = start(program, "shadow")
+    host, _ = host_and_shadow(program, proc.pid)
+    program.wait_for_log(r"Load finished: vesk://vesk/res/app_init\.html")
+    time.sleep(1.0)  # the compositor paints after the next frame
+    shot = tmp_path / "desktop.png"
+    subprocess.run(["import", "-window", "root", str(shot)], env=program.env, check=True, timeout=30)
+    background = pixel(shot, 40, 40)
+    # Just outside the shadow on each side: untouched desktop.
+    for x, y in [(90, 400), (909, 400), (500, 94), (500, 709)]:
+        assert pixel(shot, x, y) == background, (x, y)
+    # Two pixels out from the host, in the margins (left 9, top 5, right 9,
+    # bottom 9) and the corners: darker than the desktop.
+    for x, y in [(97, 400), (902, 400), (500, 98), (500, 701), (97, 98), (902, 98), (97, 701), (902, 701)]:
+        shade = pixel(shot, x, y)
+        assert sum(shade) < sum(background) - 6, ((x, y), shade, background)
+    # The page itself (#3a6ea5) fills the host.
+    assert pixel(shot, 500, 400) == (0x3a, 0x6e, 0xa5)
+
+
+# --- pop-ups, context menu, developer tools ---------------------------------
+
+def test_window_open_of_a_web_address_returns_null_and_opens_nothing(program):
+    proc = start(program, "open")
+    host, _ = host_and_shadow(program, proc.pid)
+    run_action(program, 0, host, "null,null,null")
+    quiet_for(program, proc.pid, 1.0, 2)
+
+
+def test_right_click_shows_no_menu(program):
+    proc = start(program, "contextmenu")
+    host, _ = host_and_shadow(program, proc.pid)
+    click(program, 200, 200, button=3)
+    # The press reached the page, and the engine showed nothing for it.
+    program.wait_for_log(CONSOLE + "contextmenu event$")
+    quiet_for(program, proc.pid, 1.0, 2)
+
+
+def press_f12(program, window):
+    """Focuses |window| and types F12 as a user would (to the focused window)."""
+    subprocess.run(["xdotool", "windowfocus", "--sync", str(window)], env=program.env, check=True, timeout=10)
+    subprocess.run(["xdotool", "key", "F12"], env=program.env, check=True, timeout=10)
+
+
+def test_f12_toggles_the_inspector_with_enable_dev_tools(program):
+    proc = start(program, "keys", "--enable-dev-tools")
+    host, shadow = host_and_shadow(program, proc.pid)
+    press_f12(program, host)
+    windows = wait_for_window_count(program, proc.pid, 3)
+    inspector = (set(windows) - {host, shadow}).pop()
+    assert windows[inspector][2] > 300 and windows[inspector][3] > 200, "a real inspector window"
+    press_f12(program, host)
+    wait_for_window_count(program, proc.pid, 2)
+    assert "key F12" not in program.log(), "the toggle consumes the key"
+
+
+def test_f12_reaches_the_page_without_the_switch(program):
+    proc = start(program, "keys")
+    host, _ = host_and_shadow(program, proc.pid)
+    press_f12(program, host)
+    program.wait_for_log(CONSOLE + "key F12$")
+    quiet_for(program, proc.pid, 1.0, 2)
+
+
+def menu_window(program, pid, known):
+    """The menu that appeared: the new visible window of some size on screen."""
+    def find():
+        windows = windows_with_geometry(program, pid)
+        menus = [w for w, (x, y, width, height) in windows.items()
+                 if w not in known and x >= 0 and y >= 0 and width > 20 and height > 20]
+        return menus[0] if len(menus) == 1 else None
+    return wait_for(find, what="a menu window")
+
+
+def test_popup_menu_shows_the_menu_items_and_reports_the_choice(program):
+    proc = start(program, "menu")
+    host, shadow = host_and_shadow(program, proc.pid)
+    # The page pops the menu up from its mouse press, at the pointer.
+    run_action(program, 0, host)
+    menu = menu_window(program, proc.pid, {host, shadow})
+    x, y, width, height = program.window_geometry(menu)
+    pointer_x = 100 + 400 // 2
+    pointer_y = 100 + 300 // 2
+    assert abs(x - pointer_x) <= 2 and abs(y - pointer_y) <= 2, "placed at the pointer"
+    click(program, x + width // 2, y + 12)  # the first entry, "Open"
+    program.wait_for_log(CONSOLE + r"menu click 3$")
+    wait_for(lambda: menu not in program.visible_windows(proc.pid), what="the menu to close")
+    # The item without "menu": true does not appear: the same menu with it
+    # marked as a menu item is taller by one entry.
+    run_action(program, 1, host)
+    with_x = menu_window(program, proc.pid, {host, shadow})
+    assert program.window_geometry(with_x)[3] > height + 15, (height, program.window_geometry(with_x))
+    subprocess.run(["xdotool", "key", "Escape"], env=program.env, check=True)
+    assert len(program.wait_for_log(CONSOLE + r"menu click")) == 1
+
+
+# --- log lines ----------------------------------------------------------------
+
+def test_console_output_of_a_script_file_names_file_and_line(program):
+    start(program, "console")
+    program.wait_for_log(r"\[CONSOLE:main\.js\(17\)\] hello$")
+
+
+def free_local_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def test_failed_load_goes_to_the_error_page_with_the_query(program):
+    port = free_local_port()
+    start(program, "error-page:%d" % port)
+    failed = "http://127.0.0.1:%d/missing?q=1" % port
+    line = program.wait_for_log(r"Load error page: (.*)$")[0].group(1)
+    prefix = "vesk://vesk/res/error.html?url=" + failed + "&error_text="
+    assert line.startswith(prefix) and line.endswith("&a=1"), line
+    error_text = line[len(prefix):-len("&a=1")]
+    assert error_text, "the engine's error text"
+    # The error page itself was loaded with that URL.
+    shown = program.wait_for_log(r"\[CONSOLE:error\.html\(\d+\)\] error page (.*)$")[0].group(1)
+    assert shown.startswith("vesk://vesk/res/error.html?url=" + failed + "&error_text=")
+    assert shown.endswith("&a=1")
+    assert len(re.findall("Load error page", program.log())) == 1
+
+
+# --- size limits, opacity, topmost ------------------------------------------
+
+def test_size_limits_as_the_window_system_sees_them(program):
+    proc = start(program, "limits")
+    host, _ = host_and_shadow(program, proc.pid)
+    work_area = screen_work_area(program)
+    assert size_hints(program, host) == ((32, 32), work_area), "the defaults"
+    run_action(program, 0, host)  # min 20 x 20, max 100000 x 100000
+    assert size_hints(program, host) == ((32, 32), work_area)
+    run_action(program, 1, host)  # min 300 x 200, max 900 x 700
+    wait_for(lambda: size_hints(program, host) == ((300, 200), (900, 700)), what="the new limits")
+
+
+def opacity_of(program, window):
+    match = re.search(r"_NET_WM_WINDOW_OPACITY\(CARDINAL\) = (\d+)", xprop(program, window, "_NET_WM_WINDOW_OPACITY"))
+    return int(match.group(1)) if match else None
+
+
+def test_opacity_sets_and_removes_the_window_opacity(program, compositor, tmp_path):
+    proc = start(program, "opacity")
+    host, _ = host_and_shadow(program, proc.pid)
+    program.wait_for_log(r"Load finished: vesk://vesk/res/app_init\.html")
+
+    def desktop(name):
+        """The page's colour and how much the left shadow margin darkens the desktop."""
+        time.sleep(1.0)  # the compositor paints after the next frame
+        shot = tmp_path / (name + ".png")
+        subprocess.run(["import", "-window", "root", str(shot)], env=program.env, check=True, timeout=30)
+        return pixel(shot, 300, 250), sum(pixel(shot, 40, 40)) - sum(pixel(shot, 97, 250))
+
+    assert opacity_of(program, host) is None
+    page, shade = desktop("opaque")
+    assert page == (0x3a, 0x6e, 0xa5) and shade > 30
+    run_action(program, 0, host, "0.5")
+    # 0.5 × 255 truncated = 127 of 255, scaled to the 32-bit cardinal.
+    value = wait_for(lambda: opacity_of(program, host), what="the opacity property")
+    assert abs(value / 0xFFFFFFFF - 127 / 255) < 1e-6, hex(value)
+    # The desktop shows through the page, and the shadow fades with the window.
+    half_page, half_shade = desktop("half")
+    assert half_page != page
+    assert 0.3 * shade < half_shade < 0.7 * shade, (shade, half_shade)
+    # 1 makes the window opaque again; the stored value stays the last one applied.
+    run_action(program, 1, host, "0.5")
+    wait_for(lambda: opacity_of(program, host) is None, what="the opacity property to go")
+    assert desktop("opaque-again") == (page, shade)
+
+
+def test_topmost_is_set_for_the_window_system_and_reported(program):
+    proc = start(program, "topmost")
+    assert program.wait_for_log(CONSOLE + "topmost (.*)$")[0].group(1) == "true"
+    host, _ = host_and_shadow(program, proc.pid)
+    assert "_NET_WM_STATE_ABOVE" in xprop(program, host, "_NET_WM_STATE")
+    run_action(program, 0, host, "false")
