@@ -4,21 +4,14 @@
 #include "package_check.h"
 #include "scheme/scheme_registry.h"
 #include "ui_app.h"
-#include "vesk/core/logging.h"
+#include "vesk/core/guarded.h"
 #include "vesk/ui_module.h"
 
 namespace {
 
 template <typename Fn>
 bool Guarded(const char* name, Fn&& fn) noexcept {
-  try {
-    return fn();
-  } catch (const std::exception& error) {
-    VESK_LOG(ERROR) << name << " failed: " << error.what();
-  } catch (...) {
-    VESK_LOG(ERROR) << name << " failed";
-  }
-  return false;
+  return vesk::Guarded(name, std::forward<Fn>(fn), false);
 }
 
 bool Initialize(const VeskUiSettings* settings) {

@@ -4,6 +4,7 @@
 
 #include "vesk/core/command_line.h"
 #include "vesk/core/cross_origin_whitelist.h"
+#include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/start_url.h"
 #include "vesk/core/upload_request.h"
@@ -14,14 +15,7 @@ namespace {
 
 template <typename Fn>
 bool GuardedExport(const char* name, Fn&& fn) noexcept {
-  try {
-    return fn();
-  } catch (const std::exception& error) {
-    VESK_LOG(ERROR) << name << " failed: " << error.what();
-  } catch (...) {
-    VESK_LOG(ERROR) << name << " failed";
-  }
-  return false;
+  return vesk::Guarded(name, std::forward<Fn>(fn), false);
 }
 
 std::vector<std::string> ToStrings(const char* const* texts, int count) {

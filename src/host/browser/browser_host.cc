@@ -8,6 +8,7 @@
 #include "engine.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/cross_origin_whitelist.h"
+#include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
 #include "ui_app.h"
@@ -17,17 +18,6 @@ namespace {
 
 constexpr char kHostKey[] = "vesk-browser-host";
 
-// Every GTK callback stops exceptions here: none may cross into C.
-template <typename Fn>
-void Guarded(const char* where, Fn&& fn) {
-  try {
-    fn();
-  } catch (const std::exception& error) {
-    VESK_LOG(ERROR) << where << " threw: " << error.what();
-  } catch (...) {
-    VESK_LOG(ERROR) << where << " threw";
-  }
-}
 
 }  // namespace
 

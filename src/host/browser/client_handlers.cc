@@ -5,27 +5,12 @@
 #include "browser/modal_dialog_list.h"
 #include "vesk/core/browser/error_processor.h"
 #include "vesk/core/command_line.h"
+#include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
 #include "vesk/core/upload_request.h"
 
 namespace vesk {
-namespace {
-
-template <typename Result, typename Fn>
-Result Guarded(const char* where, Result fallback, Fn&& fn) {
-  try {
-    return fn();
-  } catch (const std::exception& error) {
-    VESK_LOG(ERROR) << where << " threw: " << error.what();
-  } catch (...) {
-    VESK_LOG(ERROR) << where << " threw";
-  }
-  return fallback;
-}
-
-}  // namespace
-
 WebKitWebView* LifeSpanHandler::OnBeforePopup(WebKitWebView* parent) {
   // Only a launch the page announced through the host becomes a window; the
   // inspector opens through the engine without asking.
@@ -38,7 +23,8 @@ void LifeSpanHandler::DoClose(WebKitWebView* view) {
 
 void LoadHandler::OnLoadError(WebKitWebView* view, const char* failed_url, const GError* error) {
   if (error && g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) return;
-  if (error && g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
+  if (error && g_error_matches(error, WEBKIT_POLICY_ERROR,
+                               WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
     return;
   const std::string failed(failed_url ? failed_url : "");
   const std::string& handler_url = ErrorProcessor::Get().error_handler_url();
@@ -118,32 +104,38 @@ void ClientHandlers::DetachDelegate() {
 }
 
 GtkWidget* ClientHandlers::OnCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer self) {
-  return Guarded<GtkWidget*>("create", nullptr, [&] {
-    return GTK_WIDGET(static_cast<ClientHandlers*>(self)->life_span_.OnBeforePopup(view));
-  });
+  return Guarded(
+      "create",
+      [&]() -> GtkWidget* {
+        return GTK_WIDGET(static_cast<ClientHandlers*>(self)->life_span_.OnBeforePopup(view));
+      },
+      nullptr);
 }
 
 void ClientHandlers::OnClose(WebKitWebView* view, gpointer self) {
-  Guarded<bool>("close", false, [&] {
-    static_cast<ClientHandlers*>(self)->life_span_.DoClose(view);
-    return true;
-  });
+  Guarded("close", [&] { static_cast<ClientHandlers*>(self)->life_span_.DoClose(view); });
 }
 
 gboolean ClientHandlers::OnLoadFailed(WebKitWebView* view, WebKitLoadEvent, gchar* uri, GError* error,
                                       gpointer self) {
-  return Guarded<gboolean>("load-failed", FALSE, [&] {
-    VESK_LOG(WARNING) << "Load failed: " << (uri ? uri : "") << " " << (error ? error->message : "");
-    static_cast<ClientHandlers*>(self)->load_.OnLoadError(view, uri, error);
-    // The engine's own error page is not wanted either way.
-    return TRUE;
-  });
+  return Guarded(
+      "load-failed",
+      [&]() -> gboolean {
+        VESK_LOG(WARNING) << "Load failed: " << (uri ? uri : "") << " " << (error ? error->message : "");
+        static_cast<ClientHandlers*>(self)->load_.OnLoadError(view, uri, error);
+        // The engine's own error page is not wanted either way.
+        return TRUE;
+      },
+      FALSE);
 }
 
 gboolean ClientHandlers::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer self) {
-  return Guarded<gboolean>("key-press-event", FALSE, [&] {
-    return static_cast<ClientHandlers*>(self)->keyboard_.OnKeyEvent(event) ? TRUE : FALSE;
-  });
+  return Guarded(
+      "key-press-event",
+      [&]() -> gboolean {
+        return static_cast<ClientHandlers*>(self)->keyboard_.OnKeyEvent(event) ? TRUE : FALSE;
+      },
+      FALSE);
 }
 
 gboolean ClientHandlers::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
@@ -152,9 +144,12 @@ gboolean ClientHandlers::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEv
 }
 
 gboolean ClientHandlers::OnRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer self) {
-  return Guarded<gboolean>("run-file-chooser", FALSE, [&] {
-    return static_cast<ClientHandlers*>(self)->js_dialog_.OnFileChooser(request) ? TRUE : FALSE;
-  });
+  return Guarded(
+      "run-file-chooser",
+      [&]() -> gboolean {
+        return static_cast<ClientHandlers*>(self)->js_dialog_.OnFileChooser(request) ? TRUE : FALSE;
+      },
+      FALSE);
 }
 
 }  // namespace vesk

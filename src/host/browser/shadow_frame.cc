@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 
 // The shadow pieces compiled into this library (glib-compile-resources).
@@ -23,16 +24,6 @@ namespace {
 constexpr int kMaxConsecutiveCorrections = 3;
 
 // Every GTK callback stops exceptions here: none may cross into C.
-template <typename Fn>
-void Guarded(const char* where, Fn&& fn) {
-  try {
-    fn();
-  } catch (const std::exception& error) {
-    VESK_LOG(ERROR) << where << " threw: " << error.what();
-  } catch (...) {
-    VESK_LOG(ERROR) << where << " threw";
-  }
-}
 
 std::vector<uint8_t> LoadPiece(int id) {
   const std::string path = "/vesk/shadow/" + std::to_string(id) + ".bmp";
