@@ -13,6 +13,7 @@
 #include "page_handlers.h"
 #include "plugins/app.h"
 #include "plugins/os.h"
+#include "plugins/security.h"
 #include "plugins/winhelper.h"
 #include "vesk/core/browser/console_message.h"
 #include "vesk/core/command_line.h"

@@ -72,17 +72,23 @@ class Program:
         self.processes = []
 
     def start(self, *args, cwd=None):
-        proc = subprocess.Popen([self.exe, *args], env=self.env, cwd=cwd or self.root,
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                start_new_session=True)
+        # Output goes to a file, never to a pipe nobody drains: a full pipe
+        # would stop the program in the middle of writing a log line.
+        self.output_count = getattr(self, "output_count", 0) + 1
+        output_path = os.path.join(self.root, "output-%d.txt" % self.output_count)
+        with open(output_path, "wb") as output:
+            proc = subprocess.Popen([self.exe, *args], env=self.env, cwd=cwd or self.root,
+                                    stdout=output, stderr=subprocess.STDOUT, start_new_session=True)
+        proc.output_path = output_path
         self.processes.append(proc)
         return proc
 
     def run(self, *args, timeout=30, cwd=None):
         """Runs to the end; returns (exit code, output)."""
         proc = self.start(*args, cwd=cwd)
-        out, _ = proc.communicate(timeout=timeout)
-        return proc.returncode, out.decode(errors="replace")
+        proc.wait(timeout=timeout)
+        with open(proc.output_path, "rb") as output:
+            return proc.returncode, output.read().decode(errors="replace")
 
     def log(self):
         try:
@@ -153,8 +159,6 @@ class Program:
                 except subprocess.TimeoutExpired:
                     os.killpg(proc.pid, signal.SIGKILL)
                     proc.wait()
-            if proc.stdout:
-                proc.stdout.close()
 
 
 @pytest.fixture

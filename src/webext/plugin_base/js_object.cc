@@ -14,9 +14,27 @@ namespace {
 struct Binding {
   std::weak_ptr<VeskJsObjectBase> self;
   std::string name;
+  // Set for objects owned by their script object: keeps the native object
+  // alive while this function or accessor is reachable.
+  std::shared_ptr<VeskJsObjectBase> owner;
 };
 
-void DeleteBinding(gpointer data) { delete static_cast<Binding*>(data); }
+void DeleteBinding(gpointer data) {
+  auto* binding = static_cast<Binding*>(data);
+  if (!binding->owner) {
+    delete binding;
+    return;
+  }
+  // The engine drops bindings while it sweeps its heap; the native object's
+  // destructor lets go of script values, which must not happen in there.
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT_IDLE,
+      [](gpointer later) -> gboolean {
+        delete static_cast<Binding*>(later);
+        return G_SOURCE_REMOVE;
+      },
+      binding, nullptr);
+}
 
 void ThrowIfNeeded(const std::string& exception) {
   if (exception.empty()) return;
@@ -105,6 +123,7 @@ void ReportNullGetter() {
 
 VeskJsObjectBase::~VeskJsObjectBase() {
   if (object_) g_object_unref(object_);
+  if (weak_object_) g_object_unref(weak_object_);
   g_weak_ref_clear(&context_);
 }
 
@@ -119,7 +138,20 @@ JSCContext* VeskJsObjectBase::context() const {
 }
 
 JSCValue* VeskJsObjectBase::GetObject() const {
-  return object_ ? JSC_VALUE(g_object_ref(object_)) : nullptr;
+  if (object_) return JSC_VALUE(g_object_ref(object_));
+  return weak_object_ ? jsc_weak_value_get_value(weak_object_) : nullptr;
+}
+
+JSCValue* VeskJsObjectBase::CreateOwnedObject(JSCContext* context) {
+  owned_by_script_ = true;
+  CreateObject(context);
+  // Our strong reference becomes the caller's; from here on only the page
+  // keeps the script object alive.
+  JSCValue* object = object_;
+  object_ = nullptr;
+  if (weak_object_) g_object_unref(weak_object_);
+  weak_object_ = jsc_weak_value_new(object);
+  return object;
 }
 
 void VeskJsObjectBase::ReleaseScriptValues() {
@@ -134,11 +166,12 @@ void VeskJsObjectBase::CreateObject(JSCContext* context) {
   name2api_.clear();
   RegisterApis();
   std::weak_ptr<VeskJsObjectBase> self = weak_from_this();
+  std::shared_ptr<VeskJsObjectBase> owner = owned_by_script_ ? shared_from_this() : nullptr;
   for (const auto& [key, entry] : name2api_) {
     if (entry.type != 0) continue;
     JSCValue* function =
-        jsc_value_new_function_variadic(context, key.c_str(), G_CALLBACK(CallFunction), new Binding{self, key},
-                                        DeleteBinding, JSC_TYPE_VALUE);
+        jsc_value_new_function_variadic(context, key.c_str(), G_CALLBACK(CallFunction),
+                                        new Binding{self, key, owner}, DeleteBinding, JSC_TYPE_VALUE);
     jsc_value_object_set_property(object_, key.c_str(), function);
     g_object_unref(function);
   }
@@ -152,7 +185,7 @@ void VeskJsObjectBase::CreateObject(JSCContext* context) {
     const auto flags = static_cast<JSCValuePropertyFlags>(JSC_VALUE_PROPERTY_ENUMERABLE);
     jsc_value_object_define_property_accessor(
         object_, name.c_str(), flags, JSC_TYPE_VALUE, G_CALLBACK(GetProperty),
-        is_read_only ? nullptr : G_CALLBACK(SetProperty), new Binding{self, name}, DeleteBinding);
+        is_read_only ? nullptr : G_CALLBACK(SetProperty), new Binding{self, name, owner}, DeleteBinding);
   }
 }
 

@@ -31,7 +31,14 @@ class VeskJsObjectBase : public std::enable_shared_from_this<VeskJsObjectBase> {
   // Builds the script object in |context| (functions first, then accessor
   // properties, read-only where there is no setter).
   virtual void CreateObject(JSCContext* context);
-  // The script object (a new reference), or null before CreateObject.
+  // For objects handed out anew on every request (not kept by any native
+  // owner): builds the script object and returns it (a new reference). The
+  // script object then owns this object (its functions and accessors hold
+  // it) and this object refers to its script object only weakly, so the two
+  // go away together once the page lets go of them.
+  JSCValue* CreateOwnedObject(JSCContext* context);
+  // The script object (a new reference), or null before CreateObject (or,
+  // for an owned object, once the script object was collected).
   JSCValue* GetObject() const;
   // Drops the script object and every kept script value, so a page that is
   // gone can be collected.
@@ -63,6 +70,8 @@ class VeskJsObjectBase : public std::enable_shared_from_this<VeskJsObjectBase> {
 
   std::map<std::string, ApiEntry> name2api_;
   JSCValue* object_ = nullptr;
+  JSCWeakValue* weak_object_ = nullptr;  // owned objects: object_ stays null
+  bool owned_by_script_ = false;
   GWeakRef context_{};
 
  private:

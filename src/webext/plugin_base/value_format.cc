@@ -6,7 +6,12 @@ std::string ValueToString(JSCValue* value, int depth) {
   if (!value) return "undefined";
   if (jsc_value_is_function(value)) return "[function Function]";
   if (jsc_value_is_array(value)) return "[array Array]";
-  if (jsc_value_is_object(value)) return "(" + MembersToString(value, depth + 1) + ")";
+  if (jsc_value_is_object(value)) {
+    std::string text(1, '(');
+    text.append(MembersToString(value, depth + 1));
+    text.push_back(')');
+    return text;
+  }
   gchar* text = jsc_value_to_string(value);
   std::string result = text ? text : "";
   g_free(text);

@@ -27,8 +27,8 @@ class Os : public VeskPlugin<Os> {
   ValueRef aero_style_changed_handler_;
 };
 
-// Objects whose members arrive with later work; attached now so pages find
-// them on window.
+// An object whose members arrive with later work; attached now so pages
+// find it on window.
 class Browser : public VeskPlugin<Browser> {
  public:
   static constexpr char kClassName[] = "Browser";
@@ -39,18 +39,6 @@ class Browser : public VeskPlugin<Browser> {
 
  private:
   Browser() : VeskPlugin<Browser>("browser") {}
-};
-
-class Security : public VeskPlugin<Security> {
- public:
-  static constexpr char kClassName[] = "Security";
-  static std::shared_ptr<Security> New() { return std::shared_ptr<Security>(new Security); }
-
- protected:
-  void RegisterApis() override {}
-
- private:
-  Security() : VeskPlugin<Security>("security") {}
 };
 
 }  // namespace plugin

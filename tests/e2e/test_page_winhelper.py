@@ -1,0 +1,53 @@
+"""window.winhelper against the real host window: position, validation,
+launchWindow, show commands, window info, opacity, size limits and the
+close protocol."""
+
+import re
+import subprocess
+import time
+
+from page_suite import run_suite, start_suite
+
+
+def window_properties(program, window):
+    return subprocess.run(["xprop", "-id", str(window), "_NET_WM_WINDOW_TYPE", "_NET_WM_STATE"],
+                          env=program.env, capture_output=True, text=True).stdout
+
+
+def test_winhelper_suite(program):
+    session = start_suite(program, "winhelper")
+    pid = session.process.pid
+    assert session.wait_for_report("child_hidden") is True
+    # The launched window was never shown: no visible window of the program
+    # has the launch rectangle.
+    visible = program.visible_windows(pid)
+    assert visible, "the main window is visible"
+    assert (0, 0, 400, 300) not in [program.window_geometry(w) for w in visible]
+    session.signal("looked-at-hidden-child")
+
+    # Shown, it is a tool window: no taskbar button.
+    session.wait_for_report("child_shown")
+    deadline = time.monotonic() + 10
+    child = []
+    while not child and time.monotonic() < deadline:
+        child = [w for w in program.visible_windows(pid) if program.window_geometry(w) == (0, 0, 400, 300)]
+        time.sleep(0.05)
+    assert len(child) == 1, "exactly one new visible window"
+    properties = window_properties(program, child[0])
+    assert "_NET_WM_WINDOW_TYPE_UTILITY" in properties, properties
+    assert "_NET_WM_STATE_SKIP_TASKBAR" in properties, properties
+    session.signal("looked-at-shown-child")
+
+    result = session.finish()
+    assert len(re.findall(r"Launch window: ", result.log)) == 1, "failed checks created nothing"
+    assert "Launch window: vesk://vesk/res/app_init.html?child" in result.log
+
+
+def test_close_handler_decides(program):
+    result = run_suite(program, "winhelper_close")
+    # The first close was refused by the handler; the second one ends the
+    # program, because the main window is gone.
+    assert result.process.wait(timeout=30) == 0
+    log = program.log()
+    asked = [m.group(1) for m in re.finditer(r"\] close asked (\d)", log)]
+    assert asked == ["1", "2"], log[-3000:]
