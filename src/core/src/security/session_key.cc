@@ -10,6 +10,7 @@
 
 #include "vesk/core/base64.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/rsa_key_blob.h"
 
 namespace vesk::security {
 namespace {
@@ -20,42 +21,8 @@ constexpr uint8_t kEmbeddedBlob[] = {
 static_assert(sizeof(kEmbeddedBlob) == kSessionKeyBlobSize,
               "the embedded session key blob has the wrong size");
 
-constexpr uint8_t kBlobTypePublicKey = 6;
-constexpr uint8_t kBlobVersion = 2;
-constexpr uint32_t kAlgorithmRsaKeyExchange = 0xA400;
-constexpr uint32_t kRsa1Magic = 0x31415352;  // "RSA1"
 constexpr uint32_t kModulusBits = 1024;
-constexpr size_t kModulusOffset = 20;
 constexpr size_t kModulusBytes = kModulusBits / 8;
-
-uint32_t ReadLe32(const uint8_t* bytes) {
-  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-struct BnDeleter {
-  void operator()(BIGNUM* bn) const { BN_free(bn); }
-};
-using BnPtr = std::unique_ptr<BIGNUM, BnDeleter>;
-
-EVP_PKEY* RsaKeyFromNumbers(const BIGNUM* modulus, const BIGNUM* exponent) {
-  OSSL_PARAM_BLD* builder = OSSL_PARAM_BLD_new();
-  if (!builder) return nullptr;
-  EVP_PKEY* key = nullptr;
-  OSSL_PARAM* params = nullptr;
-  EVP_PKEY_CTX* ctx = nullptr;
-  if (OSSL_PARAM_BLD_push_BN(builder, OSSL_PKEY_PARAM_RSA_N, modulus) == 1 &&
-      OSSL_PARAM_BLD_push_BN(builder, OSSL_PKEY_PARAM_RSA_E, exponent) == 1 &&
-      (params = OSSL_PARAM_BLD_to_param(builder)) != nullptr &&
-      (ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr)) != nullptr &&
-      EVP_PKEY_fromdata_init(ctx) == 1) {
-    if (EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params) != 1) key = nullptr;
-  }
-  EVP_PKEY_CTX_free(ctx);
-  OSSL_PARAM_free(params);
-  OSSL_PARAM_BLD_free(builder);
-  return key;
-}
 
 std::nullopt_t Failed() {
   // The code of the first queued OpenSSL error stands for the system error
@@ -87,17 +54,7 @@ SessionKey SessionKeyFromNumbers(const KeyNumbers& numbers) {
 
 std::unique_ptr<SessionKeyWrapper> SessionKeyWrapper::FromBlob(const uint8_t* blob, size_t size) {
   if (!blob || size != kSessionKeyBlobSize) return nullptr;
-  if (blob[0] != kBlobTypePublicKey || blob[1] != kBlobVersion || blob[2] != 0 || blob[3] != 0 ||
-      ReadLe32(blob + 4) != kAlgorithmRsaKeyExchange || ReadLe32(blob + 8) != kRsa1Magic ||
-      ReadLe32(blob + 12) != kModulusBits)
-    return nullptr;
-  const uint32_t exponent_value = ReadLe32(blob + 16);
-  if (exponent_value < 3 || exponent_value % 2 == 0) return nullptr;
-  BnPtr modulus(BN_lebin2bn(blob + kModulusOffset, static_cast<int>(kModulusBytes), nullptr));
-  BnPtr exponent(BN_new());
-  if (!modulus || !exponent || BN_set_word(exponent.get(), exponent_value) != 1) return nullptr;
-  if (BN_num_bits(modulus.get()) != static_cast<int>(kModulusBits)) return nullptr;
-  EVP_PKEY* key = RsaKeyFromNumbers(modulus.get(), exponent.get());
+  EVP_PKEY* key = RsaPublicKeyFromBlob(blob, size, kBlobAlgorithmRsaKeyExchange, kModulusBits);
   if (!key) return nullptr;
   return std::unique_ptr<SessionKeyWrapper>(new SessionKeyWrapper(key));
 }
