@@ -3,7 +3,7 @@
   - pelicard: process start to the main window's first page load finished
     (the "Load finished: vesk://..." log line's tick);
   - minimal_webkit: the same for a minimal WebKitGTK program that serves the
-    same page from a custom scheme;
+    same page (the sample package's files) from a custom scheme;
   - a second start of pelicard while one runs: start to exit.
 Run under a display and a session bus, e.g.
   dbus-run-session -- xvfb-run -a bench/startup_bench.py build [rounds]
@@ -21,8 +21,8 @@ import time
 
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 ROUNDS = int(sys.argv[2]) if len(sys.argv) > 2 else 15
-PAGE_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "packages", "vesk", "res",
-                           "app_init.html")
+# The sample package's own files: both programs load the same page.
+SITE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "packages", "vesk")
 FINISHED = re.compile(r"^\[\d+:\d+:[^:]+:(\d+):INFO:[^\]]*\] Load finished: vesk://", re.M)
 
 
@@ -76,10 +76,7 @@ def main():
     runtime = os.path.join(workdir, "run")
     os.makedirs(runtime, mode=0o700)
     env = dict(os.environ, XDG_RUNTIME_DIR=runtime, GDK_BACKEND="x11", NO_AT_BRIDGE="1")
-    page = PAGE_SOURCE if os.path.exists(PAGE_SOURCE) else os.path.join(workdir, "page.html")
-    if not os.path.exists(page):
-        with open(page, "w") as f:
-            f.write("<!doctype html><title>vesk</title><p>vesk</p>")
+    page = SITE
     pelicard, minimal, second = [], [], []
     run_minimal(page, env)  # warm the file cache for both
     run_pelicard(workdir, env)

@@ -41,6 +41,7 @@ WebKitSettings* Engine::settings() {
 }
 
 void Engine::CreateContext() {
+  VESK_VLOG(1) << "start-up: creating the web context";
   const char* data_dir = settings_.local_storage_path.empty() ? nullptr : settings_.local_storage_path.c_str();
   const char* cache_dir = settings_.cache_path.empty() ? nullptr : settings_.cache_path.c_str();
   WebKitWebsiteDataManager* manager =

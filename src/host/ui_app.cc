@@ -39,6 +39,7 @@ bool UiApp::Initialize(const UiSettings& settings) {
   // The running instance hands instance messages on to the page.
   IPC::AddListener(&IPCDispatcher::Get());
   if (!InitializeDisplay()) return false;
+  VESK_VLOG(1) << "start-up: display open";
   IoThread().Start();
   Engine::Get().Initialize(settings);
   // Pages reach the host through the page channel; the host reaches pages
@@ -94,6 +95,7 @@ bool UiApp::Run(const std::string& start_url) {
   const guint term_source = g_unix_signal_add(SIGTERM, OnTerminationSignal, this);
   const guint int_source = g_unix_signal_add(SIGINT, OnTerminationSignal, this);
   CreateMainWindow(start_url);
+  VESK_VLOG(1) << "start-up: main window created";
   gtk_main();
   g_source_remove(term_source);
   g_source_remove(int_source);

@@ -119,10 +119,13 @@ bool VeskApp::Initialize() {
   trace_thread_ = std::make_unique<VeskAppTraceThread>(kTraceThreadName);
   // 6. and 8. The user interface: the instance-message listener, the
   // display, the IO worker, the engine's settings and the page channel.
+  VESK_VLOG(1) << "start-up: first instance";
   if (!LoadUserInterface()) return false;
+  VESK_VLOG(1) << "start-up: user interface module loaded";
   const VeskUiSettings settings{sizeof(VeskUiSettings), engine_settings_.cache_path.c_str(),
                                 engine_settings_.user_agent.c_str(), engine_settings_.local_storage_path.c_str()};
   if (!ui_->initialize(&settings)) return false;
+  VESK_VLOG(1) << "start-up: user interface initialised";
   // 9.
   initialized_ = true;
   return true;
@@ -142,7 +145,9 @@ bool VeskApp::CheckPackages() {
   const std::vector<std::string> names = application_names();
   std::vector<const char*> texts;
   for (const std::string& name : names) texts.push_back(name.c_str());
-  return ui_->check_packages(texts.data(), static_cast<int>(texts.size()));
+  const bool intact = ui_->check_packages(texts.data(), static_cast<int>(texts.size()));
+  VESK_VLOG(1) << "start-up: packages checked";
+  return intact;
 }
 
 void VeskApp::SetCrossOriginEntries(const std::vector<CrossOriginEntry>& entries) {

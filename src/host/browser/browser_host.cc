@@ -81,8 +81,10 @@ bool BrowserHost::Create(const Rect& rect, bool tool_window) {
   gtk_window_move(window_, rect.left, rect.top);
   ConnectWindowSignals();
   ApplySizeLimits();
+  VESK_VLOG(1) << "start-up: window created";
   if (!CommandLine::ForCurrentProcess().HasSwitch(switches::kEraseShadowFrame))
     shadow_frame_ = std::make_unique<ShadowFrame>(window_);
+  VESK_VLOG(1) << "start-up: shadow created";
   return true;
 }
 
