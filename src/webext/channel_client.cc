@@ -1,7 +1,7 @@
 #include "channel_client.h"
 
 #include <glib.h>
-#include <poll.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -18,22 +18,26 @@ namespace {
 using vesk::channel::Error;
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
+// The socket blocks with send and receive timeouts (set at connect), so a
+// call costs one send and one receive in the common case; the deadline
+// bounds the whole exchange.
 bool WriteAll(int fd, const std::string& data, Clock::time_point deadline) {
   size_t done = 0;
   while (done < data.size()) {
-    pollfd entry{fd, POLLOUT, 0};
-    if (::poll(&entry, 1, RemainingMs(deadline)) <= 0) return false;
-    const ssize_t written = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    const ssize_t written = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+    if (written < 0 && errno == EINTR && Clock::now() < deadline) continue;
     if (written <= 0) return false;
     done += static_cast<size_t>(written);
   }
   return true;
+}
+
+void SetTimeouts(int fd) {
+  timeval timeout{};
+  timeout.tv_sec = vesk::channel::kRequestTimeoutMs / 1000;
+  timeout.tv_usec = (vesk::channel::kRequestTimeoutMs % 1000) * 1000;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
 }
 
 vesk::channel::Response Failure(Error error) {
@@ -68,13 +72,10 @@ bool ChannelClient::Exchange(const std::string& request, std::string* answer) {
     const auto status = reader.Next(answer);
     if (status == vesk::channel::FrameReader::Status::kFrame) return true;
     if (status == vesk::channel::FrameReader::Status::kTooLarge) return false;
-    pollfd entry{fd_, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, RemainingMs(deadline));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;
-    const ssize_t got = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (got <= 0) return false;
+    if (Clock::now() >= deadline) return false;
+    const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;  // closed, failed, or the receive timeout passed
     reader.Append(buffer, static_cast<size_t>(got));
   }
 }
@@ -87,6 +88,7 @@ bool ChannelClient::EnsureConnected() {
   if (socket_path_.size() >= sizeof address.sun_path) return false;
   std::memcpy(address.sun_path, socket_path_.c_str(), socket_path_.size() + 1);
   fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ >= 0) SetTimeouts(fd_);
   if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     VESK_PLOG(ERROR) << "Page channel: cannot connect to " << socket_path_;
     Disconnect();
