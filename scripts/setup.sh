@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${1:-build}
 
 PACKAGES="
-build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev git
 libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxss-dev
 libjsoncpp-dev libminizip-dev zlib1g-dev libssl-dev uuid-dev
 libgtest-dev googletest

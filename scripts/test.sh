@@ -1,5 +1,6 @@
 #!/bin/sh
-# Sets up and runs every test: unit and end-to-end tests of the normal build,
+# Sets up and runs every test: the formatting check, unit, host and
+# end-to-end tests of the normal build,
 # the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer, and a
 # bounded run of every fuzz target.
 set -eu
@@ -8,6 +9,10 @@ JOBS=${VESK_TEST_JOBS:-2}
 FUZZ_SECONDS=${VESK_FUZZ_SECONDS:-30}
 
 scripts/setup.sh build
+
+echo "== source formatting (clang-format)"
+git ls-files 'src/*.cc' 'src/*.h' 'tests/*.cc' 'tests/*.h' 'bench/*.cc' 'bench/*.c' 'fuzz/*.cc' |
+  xargs clang-format --dry-run --Werror
 
 echo "== unit and end-to-end tests"
 ctest --test-dir build --output-on-failure -j"$JOBS"

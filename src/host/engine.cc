@@ -2,8 +2,8 @@
 
 #include "channel/channel_server.h"
 #include "scheme/scheme_registry.h"
-#include "vesk/core/file_util.h"
 #include "vesk/core/command_line.h"
+#include "vesk/core/file_util.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
 #include "webkit_compat.h"
@@ -42,7 +42,8 @@ WebKitSettings* Engine::settings() {
 
 void Engine::CreateContext() {
   VESK_VLOG(1) << "start-up: creating the web context";
-  const char* data_dir = settings_.local_storage_path.empty() ? nullptr : settings_.local_storage_path.c_str();
+  const char* data_dir =
+      settings_.local_storage_path.empty() ? nullptr : settings_.local_storage_path.c_str();
   const char* cache_dir = settings_.cache_path.empty() ? nullptr : settings_.cache_path.c_str();
   WebKitWebsiteDataManager* manager =
       (data_dir || cache_dir) ? compat::NewDataManager(data_dir, cache_dir) : nullptr;

@@ -25,8 +25,8 @@ long WindowPid(Display* display, Window window) {
     int format = 0;
     unsigned long items = 0, after = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, current, pid_atom, 0, 1, False, XA_CARDINAL, &type, &format, &items, &after,
-                           &data) == Success &&
+    if (XGetWindowProperty(display, current, pid_atom, 0, 1, False, XA_CARDINAL, &type, &format, &items,
+                           &after, &data) == Success &&
         data && items == 1) {
       const long pid = static_cast<long>(*reinterpret_cast<unsigned long*>(data));
       XFree(data);
@@ -59,7 +59,7 @@ void OpenExternal(const std::string& target) {
     try {
       GError* error = nullptr;
       gchar* uri = g_uri_parse_scheme(target.c_str()) ? g_strdup(target.c_str())
-                                                       : g_filename_to_uri(target.c_str(), nullptr, &error);
+                                                      : g_filename_to_uri(target.c_str(), nullptr, &error);
       if (uri && !g_app_info_launch_default_for_uri(uri, nullptr, &error))
         VESK_LOG(WARNING) << "Cannot open " << target << ": " << (error ? error->message : "");
       if (error) g_error_free(error);
@@ -82,7 +82,8 @@ bool HasFullScreenWindowOfOtherProcess() {
   // The points one pixel inside the corners; nothing of a window (the
   // root, a desktop without its own process) counts as no owner.
   const int right = area.x + area.width - 1, bottom = area.y + area.height - 1;
-  const int corners[4][2] = {{area.x + 1, area.y + 1}, {area.x + 1, bottom}, {right, area.y + 1}, {right, bottom}};
+  const int corners[4][2] = {
+      {area.x + 1, area.y + 1}, {area.x + 1, bottom}, {right, area.y + 1}, {right, bottom}};
   std::set<long> pids;
   for (const auto& corner : corners) {
     const Window window = TopLevelAt(display, corner[0], corner[1]);
@@ -111,7 +112,8 @@ double MillisecondsSinceLastInput() {
   XScreenSaverInfo* info = XScreenSaverAllocInfo();
   if (!info) return 0;
   double idle = 0;
-  if (XScreenSaverQueryInfo(display, DefaultRootWindow(display), info)) idle = static_cast<double>(info->idle);
+  if (XScreenSaverQueryInfo(display, DefaultRootWindow(display), info))
+    idle = static_cast<double>(info->idle);
   XFree(info);
   return idle;
 }

@@ -24,7 +24,9 @@ class UiApp {
   // Shows the application and returns when it has ended.
   bool Run(const std::string& start_url);
 
-  void SetCrossOriginEntries(std::vector<CrossOriginEntry> entries) { cross_origin_entries_ = std::move(entries); }
+  void SetCrossOriginEntries(std::vector<CrossOriginEntry> entries) {
+    cross_origin_entries_ = std::move(entries);
+  }
   const std::vector<CrossOriginEntry>& cross_origin_entries() const { return cross_origin_entries_; }
   unsigned taskbar_message() const { return taskbar_message_; }
 

@@ -1,11 +1,12 @@
 // The user-interface module's one entry point. Nothing thrown below leaves
 // the module.
+#include "vesk/ui_module.h"
+
 #include "engine.h"
 #include "package_check.h"
 #include "scheme/scheme_registry.h"
 #include "ui_app.h"
 #include "vesk/core/guarded.h"
-#include "vesk/ui_module.h"
 
 namespace {
 
@@ -58,8 +59,10 @@ bool Run(const char* start_url) {
 }
 
 constexpr VeskUiModule kModule{VESK_UI_MODULE_VERSION, Initialize, RegisterSchemeHost, CheckPackages,
-                               SetCrossOriginEntries, Run};
+                               SetCrossOriginEntries,  Run};
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const VeskUiModule* VeskUiModuleGet(void) { return &kModule; }
+extern "C" __attribute__((visibility("default"))) const VeskUiModule* VeskUiModuleGet(void) {
+  return &kModule;
+}

@@ -26,7 +26,8 @@ int main() {
 
   std::vector<std::string> targets;
   for (const char* scheme : {"http://", "https://"})
-    for (const char* host : pelicard::deployment::kWebMailHosts) targets.push_back(std::string(scheme) + host);
+    for (const char* host : pelicard::deployment::kWebMailHosts)
+      targets.push_back(std::string(scheme) + host);
   std::vector<const char*> target_texts;
   for (const std::string& target : targets) target_texts.push_back(target.c_str());
 

@@ -1,8 +1,8 @@
 #include "channel_client.h"
 
 #include <glib.h>
-#include <sys/time.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -112,7 +112,8 @@ vesk::channel::Response ChannelClient::Call(vesk::channel::Op op, guint64 page_i
   if (in_flight_) {
     // Only one request at a time exists on this thread; a second one here
     // would be a programming error.
-    if (vesk::logging::DchecksEnabled()) VESK_LOG(ERROR) << "Check failed: !in_flight_. nested page channel request";
+    if (vesk::logging::DchecksEnabled())
+      VESK_LOG(ERROR) << "Check failed: !in_flight_. nested page channel request";
     return Failure(Error::kBadRequest);
   }
   if (!EnsureConnected()) return Failure(Error::kNotConnected);

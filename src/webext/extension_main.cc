@@ -32,7 +32,8 @@ namespace {
 // context of the frame replaces them; the old ones let go of every script
 // value so the old context can be collected.
 std::map<std::pair<guint64, guint64>, std::vector<std::shared_ptr<VeskPluginBase>>>& FrameObjects() {
-  static auto* objects = new std::map<std::pair<guint64, guint64>, std::vector<std::shared_ptr<VeskPluginBase>>>;
+  static auto* objects =
+      new std::map<std::pair<guint64, guint64>, std::vector<std::shared_ptr<VeskPluginBase>>>;
   return *objects;
 }
 
@@ -74,12 +75,14 @@ gboolean OnUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer
     const std::string name = webkit_user_message_get_name(message);
     if (name == "vesk.close") {
       const bool keep_open = CloseHandlers::Get().Ask(webkit_web_page_get_id(page));
-      webkit_user_message_send_reply(message, webkit_user_message_new("vesk.close", g_variant_new("(b)", keep_open)));
+      webkit_user_message_send_reply(message,
+                                     webkit_user_message_new("vesk.close", g_variant_new("(b)", keep_open)));
       handled = TRUE;
     } else if (name == "vesk.ipc") {
       GVariant* parameters = webkit_user_message_get_parameters(message);
       gint32 id = -1;
-      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(i)"))) g_variant_get(parameters, "(i)", &id);
+      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(i)")))
+        g_variant_get(parameters, "(i)", &id);
       if (id >= 0) IPCDispatcher::Get().CallHandler(id);
       webkit_user_message_send_reply(message, webkit_user_message_new("vesk.ipc", nullptr));
       handled = TRUE;
@@ -95,7 +98,8 @@ void OnConsoleMessage(WebKitWebPage*, WebKitConsoleMessage* message, gpointer) {
     const guint line = webkit_console_message_get_line(message);
     const char* text = webkit_console_message_get_text(message);
     G_GNUC_END_IGNORE_DEPRECATIONS
-    VESK_LOG(INFO) << vesk::FormatConsoleMessage(source ? source : "", static_cast<int>(line), text ? text : "");
+    VESK_LOG(INFO) << vesk::FormatConsoleMessage(source ? source : "", static_cast<int>(line),
+                                                 text ? text : "");
   });
 }
 
@@ -128,7 +132,8 @@ void ReadInitializationData(const GVariant* data) {
   if (!data || !g_variant_is_of_type(const_cast<GVariant*>(data), G_VARIANT_TYPE("(ssssas)"))) return;
   const gchar *program_dir = nullptr, *log_path = nullptr, *socket = nullptr, *token = nullptr;
   GVariantIter* switches = nullptr;
-  g_variant_get(const_cast<GVariant*>(data), "(&s&s&s&sas)", &program_dir, &log_path, &socket, &token, &switches);
+  g_variant_get(const_cast<GVariant*>(data), "(&s&s&s&sas)", &program_dir, &log_path, &socket, &token,
+                &switches);
   ExtensionState::Get().program_dir = program_dir;
   ExtensionState::Get().log_path = log_path;
   std::vector<std::string> argv{"WebKitWebProcess"};

@@ -24,7 +24,8 @@ using testing::WaitForLoad;
 
 class BrowserHostTest : public ::testing::Test {
  protected:
-  BrowserHost* Open(const std::string& html, BrowserHost::Rect rect = {100, 100, 900, 700}, bool show = true) {
+  BrowserHost* Open(const std::string& html, BrowserHost::Rect rect = {100, 100, 900, 700},
+                    bool show = true) {
     BrowserHost* host = BrowserHost::CreateBrowserHost(DataUrl(html), rect, show, false);
     hosts_.push_back(host->window());
     EXPECT_TRUE(WaitForLoad(host->web_view()));
@@ -103,7 +104,7 @@ TEST_F(BrowserHostTest, SizeLimitsReachTheWindowManagerHints) {
   EXPECT_EQ(initial.max_width, area.width);
 
   host->SetSizeLimit(100000, 100000, true);  // larger than the work area: no effect
-  host->SetSizeLimit(20, 20, false);          // smaller than 32: no effect
+  host->SetSizeLimit(20, 20, false);         // smaller than 32: no effect
   XSizeHints unchanged = hints();
   EXPECT_EQ(unchanged.max_width, area.width);
   EXPECT_EQ(unchanged.max_height, area.height);
@@ -158,8 +159,8 @@ GtkMenu* FindPoppedUpMenu() {
 }
 
 TEST_F(BrowserHostTest, PopupMenuFollowsItemRulesAndRunsOnMenuClick) {
-  BrowserHost* host = Open(
-      "<script>window.winhelper={onMenuClick:function(id){document.title='clicked '+id;}};</script>");
+  BrowserHost* host =
+      Open("<script>window.winhelper={onMenuClick:function(id){document.title='clicked '+id;}};</script>");
   host->PopUpMenu(
       R"([{"menu":true,"text":"Open","menu_id":3,"enable":true},{"menu":true,"separator":true},{"text":"x"}])");
   ASSERT_TRUE(SpinUntil([] { return FindPoppedUpMenu() != nullptr; }));
@@ -356,7 +357,8 @@ TEST_F(BrowserHostTest, F12TogglesTheInspectorOnlyWithTheSwitch) {
     event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(host->web_view()))));
     event->key.keyval = GDK_KEY_F12;
     event->key.send_event = TRUE;
-    gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+    gdk_event_set_device(event,
+                         gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
     const gboolean handled = gtk_widget_event(GTK_WIDGET(host->web_view()), event);
     gdk_event_free(event);
     return handled;

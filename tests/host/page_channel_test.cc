@@ -47,8 +47,9 @@ class PageChannelTest : public ::testing::Test {
 
 TEST_F(PageChannelTest, ObjectsAreBoundAndCallsReachTheWindow) {
   BrowserHost* host = OpenPage("<p>x</p>");
-  EXPECT_EQ(Evaluate(host->web_view(), "[typeof app, typeof browser, typeof os, typeof security, "
-                                       "typeof winhelper].join()"),
+  EXPECT_EQ(Evaluate(host->web_view(),
+                     "[typeof app, typeof browser, typeof os, typeof security, "
+                     "typeof winhelper].join()"),
             "object,object,object,object,object");
   EXPECT_EQ(Evaluate(host->web_view(), "winhelper.setWindowTitle('from the page'); 'ok'"), "ok");
   EXPECT_STREQ(gtk_window_get_title(host->window()), "from the page");

@@ -68,7 +68,8 @@ TEST(ErrorProcessorTest, UrlCarriesFailureAndDataInKeyOrderUnescaped) {
 }
 
 TEST(ConsoleMessageTest, SourceNameRule) {
-  EXPECT_EQ(FormatConsoleMessage("vesk://pelicard/js/main.js?v=2", 17, "hello"), "[CONSOLE:main.js(17)] hello");
+  EXPECT_EQ(FormatConsoleMessage("vesk://pelicard/js/main.js?v=2", 17, "hello"),
+            "[CONSOLE:main.js(17)] hello");
   EXPECT_EQ(ConsoleSourceName("main.js"), "main.js");
   EXPECT_EQ(ConsoleSourceName("vesk://vesk/a/b.js?x=/y/z.js"), "b.js");
   EXPECT_EQ(ConsoleSourceName("vesk://vesk/dir/"), "");

@@ -39,10 +39,10 @@ TEST(ChannelSchemaTest, RequestsAndResponsesRoundTripThroughFrames) {
 }
 
 TEST(ChannelSchemaTest, MalformedOrForeignMessagesAreRefused) {
-  for (const char* text : {"", "[]", "{}", R"({"v":2,"op":1,"page":1,"args":{}})",
-                           R"({"v":1,"op":"1","page":1,"args":{}})", R"({"v":1,"op":1,"page":-1,"args":{}})",
-                           R"({"v":1,"op":1,"page":1,"args":[]})", R"({"v":1,"op":1,"op":2,"page":1,"args":{}})",
-                           "{\"v\":1,"})
+  for (const char* text :
+       {"", "[]", "{}", R"({"v":2,"op":1,"page":1,"args":{}})", R"({"v":1,"op":"1","page":1,"args":{}})",
+        R"({"v":1,"op":1,"page":-1,"args":{}})", R"({"v":1,"op":1,"page":1,"args":[]})",
+        R"({"v":1,"op":1,"op":2,"page":1,"args":{}})", "{\"v\":1,"})
     EXPECT_FALSE(channel::DecodeRequest(text)) << text;
   EXPECT_FALSE(channel::DecodeRequest(std::string(100000, '[')));
   EXPECT_FALSE(channel::DecodeResponse(R"({"v":1,"error":0})"));

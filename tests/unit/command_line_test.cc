@@ -22,15 +22,13 @@ TEST(CommandLineTest, ParsesPrefixesValuesAndCase) {
 }
 
 TEST(CommandLineTest, ValueKeepsLaterEqualsSignsAndLaterSwitchWins) {
-  const CommandLine cl =
-      CommandLine::FromArgv({"p", "--upload-extension=YWJj==", "--x=1", "--X=2"});
+  const CommandLine cl = CommandLine::FromArgv({"p", "--upload-extension=YWJj==", "--x=1", "--X=2"});
   EXPECT_EQ(cl.GetSwitchValue("upload-extension"), "YWJj==");
   EXPECT_EQ(cl.GetSwitchValue("x"), "2");
 }
 
 TEST(CommandLineTest, DoubleDashEndsSwitchesAndSlashIsAPath) {
-  const CommandLine cl =
-      CommandLine::FromArgv({"p", "/force-show-window", "-", "--", "--force-show-window"});
+  const CommandLine cl = CommandLine::FromArgv({"p", "/force-show-window", "-", "--", "--force-show-window"});
   EXPECT_FALSE(cl.HasSwitch("force-show-window"));
   EXPECT_EQ(cl.args(), (std::vector<std::string>{"/force-show-window", "-", "--force-show-window"}));
 }
@@ -38,8 +36,7 @@ TEST(CommandLineTest, DoubleDashEndsSwitchesAndSlashIsAPath) {
 TEST(CommandLineTest, SplitsProcCmdlineKeepingEmptyArguments) {
   const char bytes[] = "pelicard\0--a=1\0\0last\0";
   const std::string raw(bytes, sizeof bytes - 1);
-  EXPECT_EQ(CommandLine::SplitProcCmdline(raw),
-            (std::vector<std::string>{"pelicard", "--a=1", "", "last"}));
+  EXPECT_EQ(CommandLine::SplitProcCmdline(raw), (std::vector<std::string>{"pelicard", "--a=1", "", "last"}));
   EXPECT_TRUE(CommandLine::SplitProcCmdline("").empty());
 }
 

@@ -1,8 +1,7 @@
 // Smaller core pieces: the single-instance lock, the task thread, the
 // registry store and cross-origin entries.
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 

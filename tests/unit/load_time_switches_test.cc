@@ -10,10 +10,22 @@ TEST(DebuggerWaitTest, BasesDigitsRangeAndDefault) {
     std::optional<std::string> value;
     uint32_t seconds;
   } cases[] = {
-      {std::nullopt, 60}, {"", 60},         {"30", 30},        {"0x10", 16},   {"0x0A", 60},
-      {"0x", 60},         {"abc", 60},      {"0", 0},          {"010", 8},     {"09", 9},
-      {"12a", 60},        {"-5", 60},       {"4294967295", 4294967295u},       {"4294967296", 60},
-      {"0xFFFFFFFF", 60}, {"99999999999999999999999", 60},
+      {std::nullopt, 60},
+      {"", 60},
+      {"30", 30},
+      {"0x10", 16},
+      {"0x0A", 60},
+      {"0x", 60},
+      {"abc", 60},
+      {"0", 0},
+      {"010", 8},
+      {"09", 9},
+      {"12a", 60},
+      {"-5", 60},
+      {"4294967295", 4294967295u},
+      {"4294967296", 60},
+      {"0xFFFFFFFF", 60},
+      {"99999999999999999999999", 60},
   };
   for (const Case& c : cases)
     EXPECT_EQ(ParseDebuggerWaitSeconds(c.value), c.seconds) << (c.value ? *c.value : "<none>");

@@ -1,9 +1,8 @@
 #include "vesk/core/logging.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <regex>
 #include <sstream>

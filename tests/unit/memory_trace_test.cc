@@ -39,8 +39,9 @@ TEST(MemoryTraceIntervalTest, PositiveNumbersOnly) {
 TEST(ProcessCountersTest, ParsesProcFilesAndRejectsGarbage) {
   EXPECT_EQ(ParseStatmResidentPages("2000 300 50 1 0 400 0\n"), 300u);
   EXPECT_FALSE(ParseStatmResidentPages("garbage"));
-  EXPECT_EQ(ParseSmapsRollupPrivateBytes("Rss: 10 kB\nPrivate_Clean: 4 kB\nPrivate_Dirty: 6 kB\nSwap: 1 kB\n"),
-            11u * 1024);
+  EXPECT_EQ(
+      ParseSmapsRollupPrivateBytes("Rss: 10 kB\nPrivate_Clean: 4 kB\nPrivate_Dirty: 6 kB\nSwap: 1 kB\n"),
+      11u * 1024);
   EXPECT_FALSE(ParseSmapsRollupPrivateBytes("Rss: 10 kB\n"));
   // A command name with spaces and parentheses must not shift the fields.
   EXPECT_EQ(ParseStatFaults("99 (a) b (c)) S 1 2 3 4 5 6 700 8 90 10 11 12"), 790u);

@@ -39,7 +39,8 @@ TEST_F(UploadRequestTest, RejectsBadValuesFilesAndShapesWithoutAppending) {
   const std::string not_object = Request(R"(["a.txt"])");
   const std::string directory = Base64Encode(dir_.path());
   const std::string deep = Request("{\"data\":" + std::string(100000, '[') + std::string(100000, ']') + "}");
-  for (const std::string& value : {not_base64, missing, empty, not_json, not_array, not_object, directory, deep}) {
+  for (const std::string& value :
+       {not_base64, missing, empty, not_json, not_array, not_object, directory, deep}) {
     std::vector<std::string> paths;
     EXPECT_FALSE(LoadUploadRequest(value, &paths)) << value;
     EXPECT_TRUE(paths.empty()) << value;

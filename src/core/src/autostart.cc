@@ -79,7 +79,8 @@ bool HasAutostartEntry(const std::string& value_name) { return PathExists(Autost
 
 std::optional<std::string> ReadAutostartCommandLine(const std::string& value_name) {
   std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), g_key_file_free);
-  if (!g_key_file_load_from_file(file.get(), AutostartEntryPath(value_name).c_str(), G_KEY_FILE_NONE, nullptr))
+  if (!g_key_file_load_from_file(file.get(), AutostartEntryPath(value_name).c_str(), G_KEY_FILE_NONE,
+                                 nullptr))
     return std::nullopt;
   gchar* value = g_key_file_get_string(file.get(), kGroup, kCommandLineKey, nullptr);
   if (!value) return std::nullopt;

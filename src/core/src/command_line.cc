@@ -89,9 +89,7 @@ const CommandLine& CommandLine::ForCurrentProcess() {
   return *slot;
 }
 
-bool CommandLine::HasSwitch(std::string_view name) const {
-  return switches_.count(AsciiLower(name)) != 0;
-}
+bool CommandLine::HasSwitch(std::string_view name) const { return switches_.count(AsciiLower(name)) != 0; }
 
 std::string CommandLine::GetSwitchValue(std::string_view name) const {
   const auto it = switches_.find(AsciiLower(name));

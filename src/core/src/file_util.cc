@@ -15,7 +15,7 @@ namespace vesk {
 bool ReadFileToString(const std::string& path, std::string* contents, size_t max_bytes) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  struct stat info{};
+  struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
       static_cast<unsigned long long>(info.st_size) > max_bytes) {
     ::close(fd);
@@ -68,12 +68,12 @@ bool WriteStringToFile(const std::string& path, std::string_view contents) {
 }
 
 bool PathExists(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::stat(path.c_str(), &info) == 0;
 }
 
 bool IsDirectory(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 

@@ -12,8 +12,7 @@ std::optional<std::string_view> MatchSwitch(std::string_view arg, std::string_vi
   for (std::string_view prefix : {std::string_view("--"), std::string_view("-"), std::string_view("/")}) {
     if (arg.substr(0, prefix.size()) != prefix) continue;
     std::string_view rest = arg.substr(prefix.size());
-    if (rest.size() < name.size() || !EqualsIgnoreAsciiCase(rest.substr(0, name.size()), name))
-      continue;
+    if (rest.size() < name.size() || !EqualsIgnoreAsciiCase(rest.substr(0, name.size()), name)) continue;
     rest.remove_prefix(name.size());
     if (rest.empty() || rest.front() == ' ' || rest.front() == '=') return rest;
   }
@@ -28,8 +27,7 @@ bool HasLoadTimeSwitch(const std::vector<std::string>& args, std::string_view na
   return false;
 }
 
-std::optional<std::string> LoadTimeSwitchValue(const std::vector<std::string>& args,
-                                               std::string_view name) {
+std::optional<std::string> LoadTimeSwitchValue(const std::vector<std::string>& args, std::string_view name) {
   for (const std::string& arg : args) {
     const auto rest = MatchSwitch(arg, name);
     if (!rest || rest->empty() || rest->front() != '=') continue;

@@ -89,7 +89,7 @@ void TrimLogFile(const std::string& path, long long max_bytes) {
   // Another process of the program may be writing; hold the same lock the
   // writers take so the kept tail starts with a whole line.
   ::flock(fd, LOCK_EX);
-  struct stat info{};
+  struct stat info {};
   if (::fstat(fd, &info) == 0 && info.st_size > max_bytes) {
     std::vector<char> tail(static_cast<size_t>(max_bytes));
     const ssize_t got = ::pread(fd, tail.data(), tail.size(), info.st_size - max_bytes);
@@ -191,15 +191,15 @@ std::string SeverityName(int severity) {
 std::string FormatLinePrefix(int severity, const char* file, int line) {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  struct tm local{};
+  struct tm local {};
   localtime_r(&now.tv_sec, &local);
   std::string_view file_name(file ? file : "");
   const size_t slash = file_name.find_last_of('/');
   if (slash != std::string_view::npos) file_name.remove_prefix(slash + 1);
   char buffer[128];
   std::snprintf(buffer, sizeof buffer, "[%d:%ld:%02d%02d/%02d%02d%02d.%03ld:%u:", ::getpid(),
-                CurrentThreadId(), local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                local.tm_sec, now.tv_nsec / 1000000, TickCount32());
+                CurrentThreadId(), local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                now.tv_nsec / 1000000, TickCount32());
   std::string prefix(buffer);
   prefix += SeverityName(severity);
   prefix += ':';
@@ -220,13 +220,11 @@ void WriteLine(const std::string& line) {
 }
 
 LogMessage::LogMessage(const char* file, int line, int severity, bool append_errno)
-    : file_(file), line_(line), severity_(severity), saved_errno_(errno),
-      append_errno_(append_errno) {}
+    : file_(file), line_(line), severity_(severity), saved_errno_(errno), append_errno_(append_errno) {}
 
 LogMessage::~LogMessage() {
   try {
-    if (append_errno_)
-      stream_ << ": " << std::strerror(saved_errno_) << " (" << saved_errno_ << ")";
+    if (append_errno_) stream_ << ": " << std::strerror(saved_errno_) << " (" << saved_errno_ << ")";
     bool prefixes;
     {
       LogState& state = State();

@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>

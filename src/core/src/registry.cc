@@ -21,8 +21,8 @@ KeyFilePtr LoadKeyFile(const std::string& path) {
   KeyFilePtr file(g_key_file_new());
   std::string contents;
   if (ReadFileToString(path, &contents, kMaxRegistryFileBytes))
-    g_key_file_load_from_data(file.get(), contents.data(), contents.size(),
-                              G_KEY_FILE_KEEP_COMMENTS, nullptr);
+    g_key_file_load_from_data(file.get(), contents.data(), contents.size(), G_KEY_FILE_KEEP_COMMENTS,
+                              nullptr);
   return file;
 }
 
@@ -50,8 +50,8 @@ std::string RegistryStore::DefaultPath(Scope scope) {
 std::optional<std::string> RegistryStore::ReadRaw(std::string_view key, std::string_view name) const {
   if (!StorableName(key) || !StorableName(name)) return std::nullopt;
   KeyFilePtr file = LoadKeyFile(file_path_);
-  gchar* value = g_key_file_get_string(file.get(), std::string(key).c_str(),
-                                       std::string(name).c_str(), nullptr);
+  gchar* value =
+      g_key_file_get_string(file.get(), std::string(key).c_str(), std::string(name).c_str(), nullptr);
   if (!value) return std::nullopt;
   std::string result(value);
   g_free(value);

@@ -13,8 +13,7 @@ namespace vesk {
 
 std::string SingleInstanceLockPath(const std::string& name) {
   const char* runtime_dir = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime_dir && *runtime_dir && IsDirectory(runtime_dir))
-    return JoinPath(runtime_dir, name + ".lock");
+  if (runtime_dir && *runtime_dir && IsDirectory(runtime_dir)) return JoinPath(runtime_dir, name + ".lock");
   return JoinPath(g_get_tmp_dir(), name + "-" + std::to_string(::getuid()) + ".lock");
 }
 

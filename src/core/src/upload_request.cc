@@ -31,8 +31,7 @@ bool ParseUploadRequest(std::string_view contents, std::vector<std::string>* out
   std::string errors;
   try {
     // The reader throws, rather than fails, on nesting beyond the limit.
-    if (!reader->parse(contents.data(), contents.data() + contents.size(), &root, &errors))
-      return false;
+    if (!reader->parse(contents.data(), contents.data() + contents.size(), &root, &errors)) return false;
   } catch (const Json::Exception&) {
     return false;
   }

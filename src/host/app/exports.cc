@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "app/vesk_app.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/cross_origin_whitelist.h"
 #include "vesk/core/guarded.h"
@@ -9,7 +10,6 @@
 #include "vesk/core/start_url.h"
 #include "vesk/core/upload_request.h"
 #include "vesk/framework_api.h"
-#include "app/vesk_app.h"
 
 namespace {
 

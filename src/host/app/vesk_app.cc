@@ -88,11 +88,13 @@ bool VeskApp::LoadUserInterface() {
   const std::string path = JoinPath(ModuleDirectory(), VESK_UI_MODULE_FILE);
   // Loaded for the life of the process; never closed.
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  auto get = module ? reinterpret_cast<VeskUiModuleGetFunction>(dlsym(module, VESK_UI_MODULE_ENTRY)) : nullptr;
+  auto get =
+      module ? reinterpret_cast<VeskUiModuleGetFunction>(dlsym(module, VESK_UI_MODULE_ENTRY)) : nullptr;
   ui_ = get ? get() : nullptr;
   if (!ui_ || ui_->version != VESK_UI_MODULE_VERSION) {
     const char* error = dlerror();
-    VESK_LOG(ERROR) << "Cannot load the user interface module " << path << ": " << (error ? error : "wrong version");
+    VESK_LOG(ERROR) << "Cannot load the user interface module " << path << ": "
+                    << (error ? error : "wrong version");
     ui_ = nullptr;
     return false;
   }
@@ -109,7 +111,8 @@ bool VeskApp::Initialize() {
   // test, also one that turns out to be a second instance.
   IPC::CreateReceiver();
   // 3. and 5. The single-instance rule.
-  const SingleInstanceLock::Result lock = instance_lock_.TryAcquire(SingleInstanceLockPath(kInstanceLockName));
+  const SingleInstanceLock::Result lock =
+      instance_lock_.TryAcquire(SingleInstanceLockPath(kInstanceLockName));
   if (lock == SingleInstanceLock::Result::kError) return false;
   if (lock == SingleInstanceLock::Result::kHeldElsewhere) {
     RunSecondInstance();
@@ -123,7 +126,8 @@ bool VeskApp::Initialize() {
   if (!LoadUserInterface()) return false;
   VESK_VLOG(1) << "start-up: user interface module loaded";
   const VeskUiSettings settings{sizeof(VeskUiSettings), engine_settings_.cache_path.c_str(),
-                                engine_settings_.user_agent.c_str(), engine_settings_.local_storage_path.c_str()};
+                                engine_settings_.user_agent.c_str(),
+                                engine_settings_.local_storage_path.c_str()};
   if (!ui_->initialize(&settings)) return false;
   VESK_VLOG(1) << "start-up: user interface initialised";
   // 9.

@@ -6,23 +6,22 @@
 #include "browser/modal_dialog_list.h"
 #include "browser/page_bridge.h"
 #include "engine.h"
+#include "ui_app.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/cross_origin_whitelist.h"
 #include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
-#include "ui_app.h"
 
 namespace vesk {
 namespace {
 
 constexpr char kHostKey[] = "vesk-browser-host";
 
-
 }  // namespace
 
-BrowserHost* BrowserHost::CreateBrowserHost(const std::string& url, const Rect& rect, bool show, bool tool_window,
-                                            bool is_main_window) {
+BrowserHost* BrowserHost::CreateBrowserHost(const std::string& url, const Rect& rect, bool show,
+                                            bool tool_window, bool is_main_window) {
   auto* host = new BrowserHost(is_main_window);
   if (!host->Create(rect, tool_window)) {
     delete host;
@@ -69,7 +68,8 @@ bool BrowserHost::Create(const Rect& rect, bool tool_window) {
   gtk_window_set_decorated(window_, FALSE);
   gtk_widget_set_app_paintable(GTK_WIDGET(window_), TRUE);
   GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(window_));
-  if (GdkVisual* visual = gdk_screen_get_rgba_visual(screen)) gtk_widget_set_visual(GTK_WIDGET(window_), visual);
+  if (GdkVisual* visual = gdk_screen_get_rgba_visual(screen))
+    gtk_widget_set_visual(GTK_WIDGET(window_), visual);
   if (tool_window) {
     gtk_window_set_type_hint(window_, GDK_WINDOW_TYPE_HINT_UTILITY);
     gtk_window_set_skip_taskbar_hint(window_, TRUE);
@@ -209,7 +209,8 @@ WebKitWebView* BrowserHost::CreateRequestedView(WebKitWebView* parent) {
     return nullptr;
   }
   host->CreateBrowser(launch.url, parent);
-  host->show_when_ready_ = launch.visible || CommandLine::ForCurrentProcess().HasSwitch(switches::kForceShowWindow);
+  host->show_when_ready_ =
+      launch.visible || CommandLine::ForCurrentProcess().HasSwitch(switches::kForceShowWindow);
   VESK_LOG(INFO) << "Launch window: " << launch.url;
   return host->browser_;
 }

@@ -83,7 +83,8 @@ std::string BrowserHost::SetPosition(const PositionRequest& request) {
     topmost_ = request.topmost.value;
     gtk_window_set_keep_above(window_, topmost_);
   }
-  if (request.active.type == PositionRequest::Type::kValid && request.active.value) gtk_window_present(window_);
+  if (request.active.type == PositionRequest::Type::kValid && request.active.value)
+    gtk_window_present(window_);
   return error;
 }
 
@@ -112,8 +113,8 @@ void BrowserHost::SetSizeLimit(int width, int height, bool is_maximum) {
 void BrowserHost::ApplySizeLimits() {
   const GdkRectangle area = PrimaryWorkArea(window_);
   // An undecorated window has no sizing frame of its own.
-  const SizeLimits limits =
-      ComputeSizeLimits(Size{area.width, area.height}, IsMaximized(), Size{0, 0}, minimum_size_, maximum_size_);
+  const SizeLimits limits = ComputeSizeLimits(Size{area.width, area.height}, IsMaximized(), Size{0, 0},
+                                              minimum_size_, maximum_size_);
   GdkGeometry geometry{};
   geometry.min_width = std::max(1, limits.minimum.width);
   geometry.min_height = std::max(1, limits.minimum.height);

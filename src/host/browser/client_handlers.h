@@ -48,14 +48,30 @@ class JSDialogHandler : public HandlerBase {
 // Roles whose engine defaults stand: every navigation goes ahead, focus,
 // printing, find, rendering and dragging behave as the engine decides.
 // Script contexts are set up by the web extension in the web process.
-class RequestHandler : public HandlerBase { using HandlerBase::HandlerBase; };
-class DisplayHandler : public HandlerBase { using HandlerBase::HandlerBase; };
-class FocusHandler : public HandlerBase { using HandlerBase::HandlerBase; };
-class PrintHandler : public HandlerBase { using HandlerBase::HandlerBase; };
-class FindHandler : public HandlerBase { using HandlerBase::HandlerBase; };
-class RenderHandler : public HandlerBase { using HandlerBase::HandlerBase; };
-class DragHandler : public HandlerBase { using HandlerBase::HandlerBase; };
-class V8ContextHandler : public HandlerBase { using HandlerBase::HandlerBase; };
+class RequestHandler : public HandlerBase {
+  using HandlerBase::HandlerBase;
+};
+class DisplayHandler : public HandlerBase {
+  using HandlerBase::HandlerBase;
+};
+class FocusHandler : public HandlerBase {
+  using HandlerBase::HandlerBase;
+};
+class PrintHandler : public HandlerBase {
+  using HandlerBase::HandlerBase;
+};
+class FindHandler : public HandlerBase {
+  using HandlerBase::HandlerBase;
+};
+class RenderHandler : public HandlerBase {
+  using HandlerBase::HandlerBase;
+};
+class DragHandler : public HandlerBase {
+  using HandlerBase::HandlerBase;
+};
+class V8ContextHandler : public HandlerBase {
+  using HandlerBase::HandlerBase;
+};
 
 class ClientHandlers {
  public:

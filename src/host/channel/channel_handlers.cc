@@ -55,10 +55,14 @@ std::optional<ShowCommand> ParseShowCommand(const std::string& name) {
 
 std::optional<GdkWindowEdge> ParseEdge(const std::string& name) {
   static const std::pair<const char*, GdkWindowEdge> kEdges[] = {
-      {"left", GDK_WINDOW_EDGE_WEST},          {"top", GDK_WINDOW_EDGE_NORTH},
-      {"right", GDK_WINDOW_EDGE_EAST},         {"bottom", GDK_WINDOW_EDGE_SOUTH},
-      {"topleft", GDK_WINDOW_EDGE_NORTH_WEST}, {"topright", GDK_WINDOW_EDGE_NORTH_EAST},
-      {"bottomleft", GDK_WINDOW_EDGE_SOUTH_WEST}, {"bottomright", GDK_WINDOW_EDGE_SOUTH_EAST},
+      {"left", GDK_WINDOW_EDGE_WEST},
+      {"top", GDK_WINDOW_EDGE_NORTH},
+      {"right", GDK_WINDOW_EDGE_EAST},
+      {"bottom", GDK_WINDOW_EDGE_SOUTH},
+      {"topleft", GDK_WINDOW_EDGE_NORTH_WEST},
+      {"topright", GDK_WINDOW_EDGE_NORTH_EAST},
+      {"bottomleft", GDK_WINDOW_EDGE_SOUTH_WEST},
+      {"bottomright", GDK_WINDOW_EDGE_SOUTH_EAST},
   };
   for (const auto& [edge_name, edge] : kEdges)
     if (name == edge_name) return edge;
@@ -79,7 +83,8 @@ Response HandleWindowRequest(BrowserHost* host, const Request& request) {
     case Op::kWinLaunchWindow: {
       LaunchRequest launch;
       launch.url = args["url"].asString();
-      launch.rect = {args["left"].asInt(), args["top"].asInt(), args["right"].asInt(), args["bottom"].asInt()};
+      launch.rect = {args["left"].asInt(), args["top"].asInt(), args["right"].asInt(),
+                     args["bottom"].asInt()};
       launch.visible = args["visible"].asBool();
       launch.resizable = args["resizable"].asBool();
       launch.taskbar_button = args["taskbarButton"].asBool();

@@ -38,14 +38,15 @@ std::string NewToken() {
 std::string ChannelDirectory() {
   const std::string dir = JoinPath(g_get_user_runtime_dir(), "vesk_channel");
   if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return std::string();
-  struct stat info{};
-  if (::lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()) return std::string();
+  struct stat info {};
+  if (::lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
+    return std::string();
   if ((info.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0) return std::string();
   return dir;
 }
 
 bool PeerIsOurUser(int fd) {
-  struct ucred credentials{};
+  struct ucred credentials {};
   socklen_t length = sizeof credentials;
   return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
          credentials.uid == ::getuid();

@@ -1,8 +1,8 @@
 #include "channel/page_messages.h"
 
 #include "browser/browser_host.h"
-#include "vesk/core/logging.h"
 #include "ui_app.h"
+#include "vesk/core/logging.h"
 
 namespace vesk {
 namespace {
@@ -16,7 +16,8 @@ void OnCloseReply(GObject* view, GAsyncResult* result, gpointer data) {
   bool keep_open = false;
   try {
     GError* error = nullptr;
-    WebKitUserMessage* reply = webkit_web_view_send_message_to_page_finish(WEBKIT_WEB_VIEW(view), result, &error);
+    WebKitUserMessage* reply =
+        webkit_web_view_send_message_to_page_finish(WEBKIT_WEB_VIEW(view), result, &error);
     if (reply) {
       GVariant* parameters = webkit_user_message_get_parameters(reply);
       if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)"))) {
@@ -45,7 +46,8 @@ struct IpcAnswer {
 void OnIpcReply(GObject* view, GAsyncResult* result, gpointer data) {
   std::unique_ptr<IpcAnswer> answer(static_cast<IpcAnswer*>(data));
   GError* error = nullptr;
-  WebKitUserMessage* reply = webkit_web_view_send_message_to_page_finish(WEBKIT_WEB_VIEW(view), result, &error);
+  WebKitUserMessage* reply =
+      webkit_web_view_send_message_to_page_finish(WEBKIT_WEB_VIEW(view), result, &error);
   if (reply) g_object_unref(reply);
   if (error) {
     VESK_LOG(WARNING) << "IPC message " << answer->id << " not answered by the page: " << error->message;
@@ -58,7 +60,8 @@ void OnIpcReply(GObject* view, GAsyncResult* result, gpointer data) {
 
 void WebPageBridge::AskCloseHandler(WebKitWebView* view, std::function<void(bool)> done) {
   WebKitUserMessage* message = webkit_user_message_new("vesk.close", nullptr);
-  webkit_web_view_send_message_to_page(view, message, nullptr, OnCloseReply, new CloseAnswer{std::move(done)});
+  webkit_web_view_send_message_to_page(view, message, nullptr, OnCloseReply,
+                                       new CloseAnswer{std::move(done)});
 }
 
 void WebPageMessageDelivery::CallPageHandler(int32_t id, IPC::Completion done) {

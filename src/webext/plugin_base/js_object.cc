@@ -204,13 +204,15 @@ bool VeskJsObjectBase::Execute(const std::string& name, JSCValue* object, const 
   return InvokeFunction(it->second.slot, object, arguments, retval, exception);
 }
 
-bool VeskJsObjectBase::Get(const std::string& name, JSCValue* object, JSCValue** retval, std::string* exception) {
+bool VeskJsObjectBase::Get(const std::string& name, JSCValue* object, JSCValue** retval,
+                           std::string* exception) {
   const auto it = name2api_.find(name + "getter");
   if (it == name2api_.end() || it->second.type != 1 || it->second.slot < 0) return false;
   return InvokeGetter(it->second.slot, object, retval, exception);
 }
 
-bool VeskJsObjectBase::Set(const std::string& name, JSCValue* object, JSCValue* value, std::string* exception) {
+bool VeskJsObjectBase::Set(const std::string& name, JSCValue* object, JSCValue* value,
+                           std::string* exception) {
   const auto it = name2api_.find(name + "setter");
   if (it == name2api_.end() || it->second.type != 2 || it->second.slot < 0) return false;
   if (ShouldTrace(it->second))

@@ -42,7 +42,8 @@ void App::RegisterApis() {
   RegisterProperty("version", &App::GetVersion, nullptr);
   RegisterProperty("onUploadFile", &App::GetOnUploadFile, &App::SetOnUploadFile);
   RegisterProperty("onExitMessage", &App::GetOnExitMessage, &App::SetOnExitMessage);
-  RegisterProperty("onForegroundPreInstance", &App::GetOnForegroundPreInstance, &App::SetOnForegroundPreInstance);
+  RegisterProperty("onForegroundPreInstance", &App::GetOnForegroundPreInstance,
+                   &App::SetOnForegroundPreInstance);
 }
 
 bool App::Exit(JSCValue*, const Arguments&, JSCValue**, std::string* exception) {
@@ -57,7 +58,8 @@ bool App::GetErrorHandler(JSCValue*, const Arguments& arguments, JSCValue** retv
 }
 
 bool App::SetAutoRun(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckCount(arguments, 2, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception) ||
+  if (!CheckCount(arguments, 2, exception) ||
+      !CheckArgument(IsString(arguments[0]), 0, "String", exception) ||
       !CheckArgument(IsString(arguments[1]), 1, "String", exception))
     return true;
   const std::string program_dir = ExtensionState::Get().program_dir;
@@ -128,10 +130,11 @@ bool App::SetShowUploadMenu(JSCValue*, JSCValue* value, std::string* exception) 
 
 bool App::GetVersion(JSCValue*, JSCValue** retval, std::string*) {
   std::string text;
-  const bool read =
-      vesk::ReadFileToString(vesk::JoinPath(ExtensionState::Get().program_dir, "version.dat"), &text, 1 << 20);
+  const bool read = vesk::ReadFileToString(vesk::JoinPath(ExtensionState::Get().program_dir, "version.dat"),
+                                           &text, 1 << 20);
   const vesk::VersionParts parts = vesk::ParseVersionText(read ? &text : nullptr);
-  if (read && parts.warn) VESK_LOG(WARNING) << "Get Major and Minor Version Failed, Result is" << vesk::TrimWhitespace(text);
+  if (read && parts.warn)
+    VESK_LOG(WARNING) << "Get Major and Minor Version Failed, Result is" << vesk::TrimWhitespace(text);
   JSCContext* context = jsc_context_get_current();
   JSCValue* version = jsc_value_new_object(context, nullptr, nullptr);
   const std::pair<const char*, std::string> members[] = {

@@ -22,7 +22,8 @@ void ErrorHandler::RegisterApis() {
   RegisterProperty("errordata", &ErrorHandler::GetErrorData, &ErrorHandler::SetErrorData);
 }
 
-bool ErrorHandler::SetErrorHandlerUrl(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
+bool ErrorHandler::SetErrorHandlerUrl(JSCValue*, const Arguments& arguments, JSCValue**,
+                                      std::string* exception) {
   if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception))
     return true;
   Json::Value args(Json::objectValue);

@@ -19,9 +19,11 @@ void Os::ReleaseScriptValues() {
   VeskJsObjectBase::ReleaseScriptValues();
 }
 
-bool Os::IsAeroStyleEnabled(JSCValue*, const Arguments& arguments, JSCValue** retval, std::string* exception) {
+bool Os::IsAeroStyleEnabled(JSCValue*, const Arguments& arguments, JSCValue** retval,
+                            std::string* exception) {
   if (!CheckCount(arguments, 0, exception)) return true;
-  const auto result = CallHost(Op::kOsIsAeroStyleEnabled, page_id_, Json::Value(Json::objectValue), exception);
+  const auto result =
+      CallHost(Op::kOsIsAeroStyleEnabled, page_id_, Json::Value(Json::objectValue), exception);
   if (result) *retval = jsc_value_new_boolean(jsc_context_get_current(), (*result)["enabled"].asBool());
   return true;
 }
@@ -38,7 +40,8 @@ bool Os::NavigateExternal(JSCValue*, const Arguments& arguments, JSCValue**, std
 }
 
 bool Os::HasFullScreenWindow(JSCValue*, const Arguments&, JSCValue** retval, std::string* exception) {
-  const auto result = CallHost(Op::kOsHasFullScreenWindow, page_id_, Json::Value(Json::objectValue), exception);
+  const auto result =
+      CallHost(Op::kOsHasFullScreenWindow, page_id_, Json::Value(Json::objectValue), exception);
   if (result) *retval = jsc_value_new_boolean(jsc_context_get_current(), (*result)["fullscreen"].asBool());
   return true;
 }
@@ -53,8 +56,8 @@ bool Os::GetSystemInfo(JSCValue*, const Arguments& arguments, JSCValue** retval,
     if (!result) return true;
     const Json::Value& r = *result;
     JSCValue* info = jsc_value_new_object(context, nullptr, nullptr);
-    JSCValue* area =
-        NewRectangleValue(context, r["left"].asInt(), r["top"].asInt(), r["right"].asInt(), r["bottom"].asInt());
+    JSCValue* area = NewRectangleValue(context, r["left"].asInt(), r["top"].asInt(), r["right"].asInt(),
+                                       r["bottom"].asInt());
     DefineReadOnly(info, "workArea", area);
     g_object_unref(area);
     *retval = info;

@@ -75,25 +75,27 @@ bool Winhelper::DragWindow(JSCValue*, const Arguments& arguments, JSCValue**, st
   return true;
 }
 
-bool Winhelper::GetWindowOpacity(JSCValue*, const Arguments& arguments, JSCValue** retval, std::string* exception) {
+bool Winhelper::GetWindowOpacity(JSCValue*, const Arguments& arguments, JSCValue** retval,
+                                 std::string* exception) {
   if (!CheckCount(arguments, 0, exception)) return true;
   const auto result = CallHost(Op::kWinGetOpacity, page_id_, Json::Value(Json::objectValue), exception);
   if (result) *retval = jsc_value_new_number(Current(), (*result)["opacity"].asDouble());
   return true;
 }
 
-bool Winhelper::LaunchWindow(JSCValue*, const Arguments& arguments, JSCValue** retval, std::string* exception) {
-  if (!CheckCount(arguments, 3, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception) ||
+bool Winhelper::LaunchWindow(JSCValue*, const Arguments& arguments, JSCValue** retval,
+                             std::string* exception) {
+  if (!CheckCount(arguments, 3, exception) ||
+      !CheckArgument(IsString(arguments[0]), 0, "String", exception) ||
       !CheckArgument(IsObject(arguments[1]), 1, "Object", exception) ||
       !CheckArgument(IsObject(arguments[2]), 2, "Object", exception))
     return true;
   ValueRef x(Member(arguments[1], "x")), y(Member(arguments[1], "y"));
   ValueRef width(Member(arguments[1], "width")), height(Member(arguments[1], "height"));
-  const std::pair<JSCValue*, const char*> numbers[] = {
-      {x.get(), "x should be Number"},
-      {y.get(), "y should be Number"},
-      {width.get(), "width should be Number"},
-      {height.get(), "height should be Number"}};
+  const std::pair<JSCValue*, const char*> numbers[] = {{x.get(), "x should be Number"},
+                                                       {y.get(), "y should be Number"},
+                                                       {width.get(), "width should be Number"},
+                                                       {height.get(), "height should be Number"}};
   for (const auto& [value, message] : numbers) {
     if (!IsNumber(value)) {
       *exception = message;
@@ -167,7 +169,8 @@ bool Winhelper::GetWindowPosition(JSCValue*, const Arguments& arguments, JSCValu
   return true;
 }
 
-bool Winhelper::GetWindowInfo(JSCValue*, const Arguments& arguments, JSCValue** retval, std::string* exception) {
+bool Winhelper::GetWindowInfo(JSCValue*, const Arguments& arguments, JSCValue** retval,
+                              std::string* exception) {
   if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception))
     return true;
   if (ToStdString(arguments[0]) != "status") return true;
@@ -196,7 +199,8 @@ bool Winhelper::SetWindowOpacity(JSCValue*, const Arguments& arguments, JSCValue
   return true;
 }
 
-bool Winhelper::SetWindowSizeLimit(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
+bool Winhelper::SetWindowSizeLimit(JSCValue*, const Arguments& arguments, JSCValue**,
+                                   std::string* exception) {
   if (!CheckCount(arguments, 2, exception)) return true;
   for (int index = 0; index < 2; ++index) {
     JSCValue* limit = arguments[static_cast<size_t>(index)];

@@ -115,7 +115,8 @@ std::string Frame(std::string_view payload) {
 FrameReader::Status FrameReader::Next(std::string* payload) {
   if (buffer_.size() < 4) return Status::kNeedMore;
   uint32_t size = 0;
-  for (int i = 0; i < 4; ++i) size |= static_cast<uint32_t>(static_cast<unsigned char>(buffer_[i])) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    size |= static_cast<uint32_t>(static_cast<unsigned char>(buffer_[i])) << (8 * i);
   if (size > kMaxFrameBytes) return Status::kTooLarge;
   if (buffer_.size() - 4 < size) return Status::kNeedMore;
   payload->assign(buffer_, 4, size);

@@ -26,8 +26,7 @@ struct LoadTimeSwitches {
 // |args| excludes the program path.
 bool HasLoadTimeSwitch(const std::vector<std::string>& args, std::string_view name);
 // The text after "=" up to the next space; nothing when absent or without "=".
-std::optional<std::string> LoadTimeSwitchValue(const std::vector<std::string>& args,
-                                               std::string_view name);
+std::optional<std::string> LoadTimeSwitchValue(const std::vector<std::string>& args, std::string_view name);
 
 // Unsigned 32-bit: base 16 after "0x", base 8 after any other leading "0",
 // else base 10; only 0-9 count as digits in every base. Anything else, a

@@ -77,17 +77,14 @@ struct LogVoidify {
 
 #define VESK_LOG(sev) ::vesk::logging::LogMessage(__FILE__, __LINE__, VESK_LOG_SEV_##sev).stream()
 // Appends ": <strerror> (<errno>)" of the errno current at the statement.
-#define VESK_PLOG(sev) \
-  ::vesk::logging::LogMessage(__FILE__, __LINE__, VESK_LOG_SEV_##sev, true).stream()
-#define VESK_VLOG(level)                                  \
-  !::vesk::logging::VlogIsOn((level), __FILE__)           \
-      ? (void)0                                           \
-      : ::vesk::logging::LogVoidify() &                   \
-            ::vesk::logging::LogMessage(__FILE__, __LINE__, -(level)).stream()
-#define VESK_DCHECK(condition)                                                    \
-  (!::vesk::logging::DchecksEnabled() || (condition))                             \
-      ? (void)0                                                                   \
-      : ::vesk::logging::LogVoidify() &                                           \
-            ::vesk::logging::LogMessage(__FILE__, __LINE__, ::vesk::logging::kError) \
-                    .stream()                                                     \
+#define VESK_PLOG(sev) ::vesk::logging::LogMessage(__FILE__, __LINE__, VESK_LOG_SEV_##sev, true).stream()
+#define VESK_VLOG(level)                        \
+  !::vesk::logging::VlogIsOn((level), __FILE__) \
+      ? (void)0                                 \
+      : ::vesk::logging::LogVoidify() & ::vesk::logging::LogMessage(__FILE__, __LINE__, -(level)).stream()
+#define VESK_DCHECK(condition)                                                                \
+  (!::vesk::logging::DchecksEnabled() || (condition))                                         \
+      ? (void)0                                                                               \
+      : ::vesk::logging::LogVoidify() &                                                       \
+            ::vesk::logging::LogMessage(__FILE__, __LINE__, ::vesk::logging::kError).stream() \
                 << "Check failed: " #condition ". "

@@ -13,9 +13,9 @@ inline constexpr char kMemoryTraceSeparator[] = "============================\n"
 inline constexpr char kMemoryLogFileName[] = "memory.log";
 
 struct ProcessMemoryCounters {
-  uint64_t working_set = 0;   // resident set, bytes
-  uint64_t private_usage = 0; // private (anonymous and private file) bytes
-  uint64_t page_faults = 0;   // minor + major faults
+  uint64_t working_set = 0;    // resident set, bytes
+  uint64_t private_usage = 0;  // private (anonymous and private file) bytes
+  uint64_t page_faults = 0;    // minor + major faults
 };
 
 // /proc/self/statm, smaps_rollup and stat. Nothing when they cannot be read.

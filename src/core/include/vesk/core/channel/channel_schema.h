@@ -11,12 +11,12 @@
 // connection.
 #pragma once
 
+#include <json/json.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <json/json.h>
 
 namespace vesk::channel {
 
@@ -61,14 +61,14 @@ enum class Op : uint32_t {
 
 enum class Error : uint32_t {
   kOk = 0,
-  kBadRequest = 1,      // malformed frame, missing or mistyped member
+  kBadRequest = 1,  // malformed frame, missing or mistyped member
   kUnknownOp = 2,
-  kNoWindow = 3,        // the page's window is gone
+  kNoWindow = 3,  // the page's window is gone
   kVersionMismatch = 4,
   kTooLarge = 5,
-  kTimeout = 6,         // the host did not answer in time (web side)
-  kNotConnected = 7,    // no channel (web side)
-  kRefused = 8,         // handshake failed
+  kTimeout = 6,       // the host did not answer in time (web side)
+  kNotConnected = 7,  // no channel (web side)
+  kRefused = 8,       // handshake failed
 };
 
 const char* ErrorText(Error error);
