@@ -5,6 +5,7 @@ import os
 import re
 import signal
 import stat
+import subprocess
 import time
 
 LOAD_URL = r"Load URL: (\S+)"
@@ -169,3 +170,16 @@ def test_debug_on_startup_starts_registered_debugger_with_our_pid(program, tmp_p
     while not witness.exists() and time.monotonic() < deadline:
         time.sleep(0.05)
     assert witness.read_text().split() == ["-p", str(proc.pid), "-e", "0"]
+
+
+def test_framework_exports_exactly_the_four_entry_points(program):
+    out = subprocess.run(["nm", "-D", "--defined-only", os.path.join(program.dir, "libframework.so")],
+                         capture_output=True, text=True, check=True).stdout
+    names = sorted(line.split()[-1] for line in out.splitlines() if line.split()[-2] in ("T", "W"))
+    names = [n for n in names if n not in ("_init", "_fini")]
+    assert names == ["VeskInitialize", "VeskInstallCrossOriginWhiteList", "VeskRun",
+                     "_Z32VeskInstallPluginOriginWhiteListPKPci"]
+    # The second start's library does not pull in the toolkit or the engine.
+    needed = subprocess.run(["readelf", "-d", os.path.join(program.dir, "libframework.so")],
+                            capture_output=True, text=True, check=True).stdout
+    assert "gtk" not in needed and "webkit" not in needed
