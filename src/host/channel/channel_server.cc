@@ -45,6 +45,11 @@ std::string ChannelDirectory() {
   return dir;
 }
 
+// Each web process keeps one connection; these bound what a misbehaving
+// peer can make the UI process hold.
+constexpr size_t kMaxConnections = 64;
+constexpr size_t kMaxPendingAnswerBytes = 4 * channel::kMaxFrameBytes;
+
 bool PeerIsOurUser(int fd) {
   struct ucred credentials {};
   socklen_t length = sizeof credentials;
@@ -120,6 +125,11 @@ int ChannelServer::OnAccept(int, unsigned, void* self) {
         ::close(fd);
         continue;
       }
+      if (server->connections_.size() >= kMaxConnections) {
+        VESK_LOG(WARNING) << "Page channel: too many connections; one refused";
+        ::close(fd);
+        continue;
+      }
       auto connection = std::make_unique<Connection>();
       connection->fd = fd;
       Connection* raw = connection.get();
@@ -140,15 +150,19 @@ void ChannelServer::WatchConnection(Connection* connection) {
                                      reinterpret_cast<GUnixFDSourceFunc>(OnConnectionReady), connection);
 }
 
-int ChannelServer::OnConnectionReady(int, unsigned condition, void* data) {
-  auto* connection = static_cast<Connection*>(data);
+int ChannelServer::OnConnectionReady(int fd, unsigned condition, void*) {
   ChannelServer& server = Get();
+  // Look the connection up by descriptor at each step: any step may close it.
+  auto alive = [&server, fd]() -> Connection* {
+    const auto it = server.connections_.find(fd);
+    return it == server.connections_.end() ? nullptr : it->second.get();
+  };
   try {
-    if (condition & G_IO_OUT) server.Flush(connection);
-    if (condition & (G_IO_IN | G_IO_HUP | G_IO_ERR)) server.ReadFrom(connection);
+    if ((condition & G_IO_OUT) && alive()) server.Flush(alive());
+    if ((condition & (G_IO_IN | G_IO_HUP | G_IO_ERR)) && alive()) server.ReadFrom(alive());
   } catch (...) {
     VESK_LOG(ERROR) << "Page channel: connection failed";
-    server.Close(connection);
+    if (Connection* connection = alive()) server.Close(connection);
   }
   // Close and WatchConnection manage the sources themselves.
   return G_SOURCE_CONTINUE;
@@ -172,8 +186,9 @@ void ChannelServer::ReadFrom(Connection* connection) {
       Close(connection);
       return;
     }
+    const int fd = connection->fd;
     Dispatch(connection, payload);
-    if (!connections_.count(connection->fd)) return;  // closed while dispatching
+    if (!connections_.count(fd)) return;  // closed while dispatching: |connection| is gone
   }
 }
 
@@ -201,6 +216,12 @@ void ChannelServer::Dispatch(Connection* connection, const std::string& payload)
 }
 
 void ChannelServer::Send(Connection* connection, const channel::Response& response) {
+  if (connection->outgoing.size() > kMaxPendingAnswerBytes) {
+    // A peer that sends requests but never reads the answers.
+    VESK_LOG(WARNING) << "Page channel: answers not read; connection closed";
+    Close(connection);
+    return;
+  }
   connection->outgoing += channel::Frame(channel::EncodeResponse(response));
   Flush(connection);
 }
