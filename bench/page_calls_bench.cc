@@ -22,6 +22,7 @@
 #include "channel/channel_server.h"
 #include "channel/page_messages.h"
 #include "engine.h"
+#include "page_driver.h"
 
 namespace {
 
@@ -37,37 +38,8 @@ Stats Summarise(std::vector<double> samples) {
   return {samples[samples.size() / 2], samples[std::min(samples.size() - 1, samples.size() * 99 / 100)]};
 }
 
-bool SpinUntil(const std::function<bool()>& done, int timeout_ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    g_main_context_iteration(nullptr, TRUE);
-  }
-  return true;
-}
-
-std::string Evaluate(WebKitWebView* view, const std::string& script) {
-  struct Result {
-    bool done = false;
-    std::string text;
-  } result;
-  webkit_web_view_evaluate_javascript(
-      view, script.c_str(), -1, nullptr, nullptr, nullptr,
-      [](GObject* object, GAsyncResult* async, gpointer data) {
-        auto* out = static_cast<Result*>(data);
-        JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), async, nullptr);
-        if (value) {
-          gchar* text = jsc_value_to_string(value);
-          out->text = text ? text : "";
-          g_free(text);
-          g_object_unref(value);
-        }
-        out->done = true;
-      },
-      &result);
-  SpinUntil([&] { return result.done; }, 60000);
-  return result.text;
-}
+using bench::Evaluate;
+using bench::SpinUntil;
 
 // Page-side timing of |iterations| calls of |call|; "median p99" in µs.
 // The page clock is coarse (about a millisecond), so calls are timed in

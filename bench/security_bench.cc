@@ -21,6 +21,7 @@
 #include "channel/channel_server.h"
 #include "channel/page_messages.h"
 #include "engine.h"
+#include "page_driver.h"
 
 namespace {
 
@@ -28,41 +29,8 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kBytes = 10 * 1000 * 1000;
 constexpr int kRounds = 5;
 
-bool SpinUntil(const std::function<bool()>& done, int timeout_ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    g_main_context_iteration(nullptr, TRUE);
-  }
-  return true;
-}
-
-std::string Evaluate(WebKitWebView* view, const std::string& script) {
-  struct Result {
-    bool done = false;
-    std::string text;
-  } result;
-  webkit_web_view_evaluate_javascript(
-      view, script.c_str(), -1, nullptr, nullptr, nullptr,
-      [](GObject* object, GAsyncResult* async, gpointer data) {
-        auto* out = static_cast<Result*>(data);
-        GError* error = nullptr;
-        JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), async, &error);
-        if (value) {
-          gchar* text = jsc_value_to_string(value);
-          out->text = text ? text : "";
-          g_free(text);
-          g_object_unref(value);
-        } else {
-          out->text = std::string("error: ") + (error ? error->message : "?");
-          g_clear_error(&error);
-        }
-        out->done = true;
-      },
-      &result);
-  SpinUntil([&] { return result.done; }, 600000);
-  return result.text;
-}
+using bench::Evaluate;
+using bench::SpinUntil;
 
 // The page's and this program's data: x = x * 1103515245 + 12345 (mod 2^31),
 // byte = x >> 16 & 255, seed 1.
