@@ -122,13 +122,13 @@ def test_crc32_matches_zlib(suite_result):
 
 def test_zlib_output_inflates_back(suite_result):
     facts = suite_result.reports["zlib"]
-    for name, spec in facts["inputs"].items():
-        if "b64" in spec:
-            original = base64.b64decode(spec["b64"])
-        elif "repeat" in spec:
-            original = spec["repeat"].encode() * spec["times"]
+    for name, recipe in facts["inputs"].items():
+        if "b64" in recipe:
+            original = base64.b64decode(recipe["b64"])
+        elif "repeat" in recipe:
+            original = recipe["repeat"].encode() * recipe["times"]
         else:
-            original = pseudo_random_bytes(spec["count"], spec["seed"])
+            original = pseudo_random_bytes(recipe["count"], recipe["seed"])
         output = base64.b64decode(facts["outputs"][name])
         assert zlib.decompress(output) == original, name
         # zlib format at level 9: the header says "maximum compression".
