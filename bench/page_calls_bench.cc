@@ -106,24 +106,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int iterations = argc > 2 ? std::max(10, std::atoi(argv[2])) : 2000;
-  gdk_set_allowed_backends("x11");
-  if (!gtk_init_check(&argc, &argv)) return 1;
-  gchar* data_dir = g_dir_make_tmp("vesk-bench-XXXXXX", nullptr);
-  vesk::EngineSettings settings;
-  settings.local_storage_path = data_dir;
-  vesk::Engine::Get().Initialize(settings);
-  vesk::Engine::Get().set_web_extension_directory(argv[1]);
-  vesk::ChannelServer::Get().Start(vesk::HandleChannelRequest);
-  vesk::PageBridge::Set(std::make_unique<vesk::WebPageBridge>());
-
-  vesk::BrowserHost* host = vesk::BrowserHost::CreateBrowserHost(
-      "data:text/html,<title>bench</title><p>bench</p>", {0, 0, 400, 300}, true, false);
-  WebKitWebView* view = host->web_view();
-  SpinUntil([view] { return !webkit_web_view_is_loading(view); }, 30000);
-  if (Evaluate(view, "typeof window.winhelper") != "object") {
-    std::fprintf(stderr, "the web extension did not load from %s\n", argv[1]);
-    return 1;
-  }
+  const bench::BenchPage page = bench::OpenBenchPage(&argc, &argv, argv[1]);
+  if (!page.view) return 1;
+  WebKitWebView* view = page.view;
   // Warm both roads once.
   PageTiming(view, "app.getErrorHandler()", 50);
   PageTiming(view, "winhelper.getWindowPosition()", 50);
@@ -151,9 +136,6 @@ int main(int argc, char** argv) {
     std::printf("crossing / raw round trip, getWindowOpacity:  %.2f (goal <= 2)\n",
                 crossing_plain.median_us / raw.median_us);
   }
-  gtk_widget_destroy(GTK_WIDGET(host->window()));
-  const std::string command = std::string("rm -rf '") + data_dir + "'";
-  (void)std::system(command.c_str());
-  g_free(data_dir);
+  bench::CloseBenchPage(page);
   return 0;
 }

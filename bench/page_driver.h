@@ -3,11 +3,22 @@
 // waiting adds no latency of its own to what is measured.
 #pragma once
 
+#include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "browser/browser_host.h"
+#include "browser/page_bridge.h"
+#include "channel/channel_handlers.h"
+#include "channel/channel_server.h"
+#include "channel/page_messages.h"
+#include "engine.h"
 
 namespace bench {
 
@@ -46,6 +57,52 @@ inline std::string Evaluate(WebKitWebView* view, const std::string& script, int 
       &result);
   SpinUntil([&] { return result.done; }, timeout_ms);
   return result.text;
+}
+
+struct BenchPage {
+  WebKitWebView* view = nullptr;
+  GtkWindow* window = nullptr;
+  std::string data_dir;
+};
+
+// Opens the display, the engine with the web extension from |webext_dir|,
+// the page channel, and one shown window with an empty page whose script
+// objects are bound. |view| is null (with a message) when any of that fails.
+inline BenchPage OpenBenchPage(int* argc, char*** argv, const char* webext_dir) {
+  BenchPage page;
+  gdk_set_allowed_backends("x11");
+  if (!gtk_init_check(argc, argv)) {
+    std::fprintf(stderr, "no display\n");
+    return page;
+  }
+  gchar* data_dir = g_dir_make_tmp("vesk-bench-XXXXXX", nullptr);
+  page.data_dir = data_dir ? data_dir : "";
+  g_free(data_dir);
+  vesk::EngineSettings settings;
+  settings.local_storage_path = page.data_dir;
+  vesk::Engine::Get().Initialize(settings);
+  vesk::Engine::Get().set_web_extension_directory(webext_dir);
+  vesk::ChannelServer::Get().Start(vesk::HandleChannelRequest);
+  vesk::PageBridge::Set(std::make_unique<vesk::WebPageBridge>());
+  vesk::BrowserHost* host = vesk::BrowserHost::CreateBrowserHost(
+      "data:text/html,<title>bench</title><p>bench</p>", {0, 0, 400, 300}, true, false);
+  WebKitWebView* view = host->web_view();
+  page.window = host->window();
+  SpinUntil([view] { return !webkit_web_view_is_loading(view); }, 30000);
+  if (Evaluate(view, "typeof window.winhelper") != "object") {
+    std::fprintf(stderr, "the web extension did not load from %s\n", webext_dir);
+    return page;
+  }
+  page.view = view;
+  return page;
+}
+
+inline void CloseBenchPage(const BenchPage& page) {
+  if (page.window) gtk_widget_destroy(GTK_WIDGET(page.window));
+  if (!page.data_dir.empty()) {
+    const std::string command = "rm -rf '" + page.data_dir + "'";
+    (void)std::system(command.c_str());
+  }
 }
 
 }  // namespace bench

@@ -96,24 +96,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: security_bench <program dir>/webext\n");
     return 2;
   }
-  gdk_set_allowed_backends("x11");
-  if (!gtk_init_check(&argc, &argv)) return 1;
-  gchar* data_dir = g_dir_make_tmp("vesk-bench-XXXXXX", nullptr);
-  vesk::EngineSettings settings;
-  settings.local_storage_path = data_dir;
-  vesk::Engine::Get().Initialize(settings);
-  vesk::Engine::Get().set_web_extension_directory(argv[1]);
-  vesk::ChannelServer::Get().Start(vesk::HandleChannelRequest);
-  vesk::PageBridge::Set(std::make_unique<vesk::WebPageBridge>());
-
-  vesk::BrowserHost* host = vesk::BrowserHost::CreateBrowserHost(
-      "data:text/html,<title>bench</title><p>bench</p>", {0, 0, 400, 300}, true, false);
-  WebKitWebView* view = host->web_view();
-  SpinUntil([view] { return !webkit_web_view_is_loading(view); }, 30000);
-  if (Evaluate(view, "typeof window.security") != "object") {
-    std::fprintf(stderr, "the web extension did not load from %s\n", argv[1]);
-    return 1;
-  }
+  const bench::BenchPage page = bench::OpenBenchPage(&argc, &argv, argv[1]);
+  if (!page.view) return 1;
+  WebKitWebView* view = page.view;
   const std::string built = Evaluate(
       view,
       "(function(){var x=1,p=[];for(var i=0;i<" + std::to_string(kBytes) +
@@ -152,9 +137,6 @@ int main(int argc, char** argv) {
   Row("zlib level 9", page_zlib.first, zlib_ms);
   std::printf("MD5 call overhead with no data (page): %.3f ms\n", page_md5_empty.first);
   std::printf("page results equal the direct ones: %s\n", same ? "yes" : "NO");
-  gtk_widget_destroy(GTK_WIDGET(host->window()));
-  const std::string command = std::string("rm -rf '") + data_dir + "'";
-  (void)std::system(command.c_str());
-  g_free(data_dir);
+  bench::CloseBenchPage(page);
   return same ? 0 : 1;
 }
