@@ -14,19 +14,7 @@
 namespace vesk::ipc {
 namespace {
 
-class LogCapture {
- public:
-  LogCapture() { logging::InitLogging(dir_.File("test.log")); }
-  ~LogCapture() { logging::ShutdownLogging(); }
-  std::string Text() const {
-    std::string text;
-    ReadFileToString(dir_.File("test.log"), &text, 1 << 20);
-    return text;
-  }
-
- private:
-  testing::TempDir dir_;
-};
+using testing::LogCapture;
 
 TEST(IpcWireTest, RequestAndAnswerAreLittleEndianWords) {
   const auto request = EncodeIpcRequest(IpcRequest{kIpcRequestMessage, 0x01020304, 0xA0B0C0D0});

@@ -15,20 +15,6 @@
 
 namespace vesk::testing {
 
-class LogCapture {
- public:
-  LogCapture() { logging::InitLogging(dir_.File("test.log")); }
-  ~LogCapture() { logging::ShutdownLogging(); }
-  std::string Text() const {
-    std::string text;
-    ReadFileToString(dir_.File("test.log"), &text, 4 << 20);
-    return text;
-  }
-
- private:
-  TempDir dir_;
-};
-
 // The private half of the embedded key; empty when the build was given a
 // release public key without its private key.
 inline const char* SigningKeyPath() { return VESK_TEST_PACKAGE_PRIVATE_KEY; }

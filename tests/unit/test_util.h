@@ -8,6 +8,7 @@
 #include <string>
 
 #include "vesk/core/file_util.h"
+#include "vesk/core/logging.h"
 
 namespace vesk::testing {
 
@@ -31,6 +32,22 @@ class TempDir {
 
  private:
   std::string path_;
+};
+
+// Sends the log to a private file for the life of the object, so a test can
+// look for the lines it expects.
+class LogCapture {
+ public:
+  LogCapture() { logging::InitLogging(dir_.File("test.log")); }
+  ~LogCapture() { logging::ShutdownLogging(); }
+  std::string Text() const {
+    std::string text;
+    ReadFileToString(dir_.File("test.log"), &text, 4 << 20);
+    return text;
+  }
+
+ private:
+  TempDir dir_;
 };
 
 }  // namespace vesk::testing
