@@ -7,6 +7,7 @@
 
 #include "test_util.h"
 #include "vesk/core/cross_origin_whitelist.h"
+#include "vesk/core/file_util.h"
 #include "vesk/core/registry.h"
 #include "vesk/core/single_instance_lock.h"
 #include "vesk/core/task_thread.h"
@@ -84,6 +85,21 @@ TEST(RegistryTest, RoundTripTypesAndScopes) {
   EXPECT_EQ(machine.ReadString("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug", "Debugger"),
             "gdb -p %ld");
   EXPECT_FALSE(machine.WriteString("k", "v", "x"));  // machine-wide values are read-only
+}
+
+TEST(RegistryTest, DefaultValueIsTheEmptyNameAndStoredAsAt) {
+  testing::TempDir dir;
+  RegistryStore user(RegistryStore::Scope::kCurrentUser, dir.File("registry.ini"));
+  const char key[] = "Software\\Kestrow\\NewPelicard\\ContextMenuParam";
+  EXPECT_FALSE(user.ReadString(key, ""));
+  EXPECT_TRUE(user.WriteString(key, "", "--a b"));
+  EXPECT_EQ(user.ReadString(key, ""), "--a b");
+  EXPECT_FALSE(user.ReadString(key, "other"));
+  std::string contents;
+  ASSERT_TRUE(ReadFileToString(dir.File("registry.ini"), &contents, 4096));
+  EXPECT_NE(contents.find("@=sz:--a b"), std::string::npos) << contents;
+  EXPECT_TRUE(user.DeleteValue(key, ""));
+  EXPECT_FALSE(user.ReadString(key, ""));
 }
 
 TEST(CrossOriginTest, EveryTargetForEverySourceAndBadTargetsSkipped) {

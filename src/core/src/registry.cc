@@ -32,6 +32,12 @@ bool StorableName(std::string_view text) {
   return !text.empty() && text.find_first_of("[]=\n\r") == std::string_view::npos;
 }
 
+// A key's default (unnamed) value is stored under "@", as registry export
+// files write it.
+std::string StoredValueName(std::string_view name) { return name.empty() ? "@" : std::string(name); }
+
+bool StorableValueName(std::string_view name) { return StorableName(StoredValueName(name)); }
+
 }  // namespace
 
 RegistryStore::RegistryStore(Scope scope, std::string file_path)
@@ -48,10 +54,10 @@ std::string RegistryStore::DefaultPath(Scope scope) {
 }
 
 std::optional<std::string> RegistryStore::ReadRaw(std::string_view key, std::string_view name) const {
-  if (!StorableName(key) || !StorableName(name)) return std::nullopt;
+  if (!StorableName(key) || !StorableValueName(name)) return std::nullopt;
   KeyFilePtr file = LoadKeyFile(file_path_);
   gchar* value =
-      g_key_file_get_string(file.get(), std::string(key).c_str(), std::string(name).c_str(), nullptr);
+      g_key_file_get_string(file.get(), std::string(key).c_str(), StoredValueName(name).c_str(), nullptr);
   if (!value) return std::nullopt;
   std::string result(value);
   g_free(value);
@@ -59,10 +65,10 @@ std::optional<std::string> RegistryStore::ReadRaw(std::string_view key, std::str
 }
 
 bool RegistryStore::WriteRaw(std::string_view key, std::string_view name, const std::string& raw) {
-  if (scope_ == Scope::kMachine || !StorableName(key) || !StorableName(name)) return false;
+  if (scope_ == Scope::kMachine || !StorableName(key) || !StorableValueName(name)) return false;
   if (!CreateDirectoryRecursive(DirName(file_path_))) return false;
   KeyFilePtr file = LoadKeyFile(file_path_);
-  g_key_file_set_string(file.get(), std::string(key).c_str(), std::string(name).c_str(), raw.c_str());
+  g_key_file_set_string(file.get(), std::string(key).c_str(), StoredValueName(name).c_str(), raw.c_str());
   gsize length = 0;
   gchar* data = g_key_file_to_data(file.get(), &length, nullptr);
   // Written to a temporary file and renamed, so a crash never leaves half a file.
@@ -96,9 +102,9 @@ bool RegistryStore::WriteDword(std::string_view key, std::string_view name, uint
 }
 
 bool RegistryStore::DeleteValue(std::string_view key, std::string_view name) {
-  if (scope_ == Scope::kMachine || !StorableName(key) || !StorableName(name)) return false;
+  if (scope_ == Scope::kMachine || !StorableName(key) || !StorableValueName(name)) return false;
   KeyFilePtr file = LoadKeyFile(file_path_);
-  if (!g_key_file_remove_key(file.get(), std::string(key).c_str(), std::string(name).c_str(), nullptr))
+  if (!g_key_file_remove_key(file.get(), std::string(key).c_str(), StoredValueName(name).c_str(), nullptr))
     return false;
   gsize length = 0;
   gchar* data = g_key_file_to_data(file.get(), &length, nullptr);

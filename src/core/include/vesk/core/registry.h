@@ -5,6 +5,7 @@
 //                 (read-only to us)
 // Groups are key paths ("Software\Kestrow\NewPelicard\ContextMenu"), keys are
 // value names, and each value is stored as "sz:<text>" or "dword:<number>".
+// A key's default (unnamed) value is the name "" here and "@" in the file.
 #pragma once
 
 #include <cstdint>
