@@ -95,8 +95,12 @@ UploadOutcome StartUpload(const std::string& program_dir, const std::vector<std:
     // Without G_SPAWN_DO_NOT_REAP_CHILD GLib starts the program through an
     // intermediate child it reaps itself: the launcher is detached and no
     // zombie is left in the caller, yet a failed exec is still reported.
+    // The program keeps its own log, and must not hold the caller's output
+    // open (a script reading pelicard-upload's output would never see its end).
+    const auto flags =
+        GSpawnFlags(G_SPAWN_STDIN_FROM_DEV_NULL | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL);
     g_autoptr(GError) error = nullptr;
-    if (g_spawn_async(nullptr, raw.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr, &error)) {
+    if (g_spawn_async(nullptr, raw.data(), nullptr, flags, nullptr, nullptr, nullptr, &error)) {
       outcome.kind = UploadOutcome::Kind::kStarted;
       return outcome;
     }
