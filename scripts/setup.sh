@@ -13,6 +13,7 @@ libgtest-dev googletest
 xvfb xauth dbus dbus-x11 at-spi2-core xdotool x11-utils imagemagick
 python3 python3-pytest openssl
 libglib2.0-bin libglib2.0-dev-bin libxext-dev libxtst-dev xcompmgr x11-xserver-utils
+nautilus
 "
 
 missing=""

@@ -19,6 +19,11 @@ void AddressInThisModule() {}
 std::optional<std::string> ReadProgramRecord(const std::string& record_path) {
   std::string contents;
   if (!ReadFileToString(record_path, &contents, kMaxRecordBytes)) return std::nullopt;
+  return ParseProgramRecord(contents);
+}
+
+std::optional<std::string> ParseProgramRecord(std::string_view contents) {
+  if (contents.size() > kMaxRecordBytes) return std::nullopt;
   g_autoptr(GKeyFile) file = g_key_file_new();
   if (!g_key_file_load_from_data(file, contents.data(), contents.size(), G_KEY_FILE_NONE, nullptr))
     return std::nullopt;

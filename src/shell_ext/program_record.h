@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vesk::shell_ext {
 
@@ -17,6 +18,7 @@ inline constexpr char kProgramRecordFileName[] = "pelicard_shell_ext.ini";
 // The recorded directory: an absolute path, or nothing when the record is
 // missing, unreadable or malformed.
 std::optional<std::string> ReadProgramRecord(const std::string& record_path);
+std::optional<std::string> ParseProgramRecord(std::string_view contents);
 // The record's text for |program_dir|.
 std::string ProgramRecordText(const std::string& program_dir);
 

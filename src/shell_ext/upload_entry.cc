@@ -34,15 +34,19 @@ bool UploadEntryHidden() {
 std::vector<std::string> ContextMenuParamWords() {
   const RegistryStore registry(RegistryStore::Scope::kCurrentUser);
   const auto text = registry.ReadString(kContextMenuParamKey, "");
-  if (!text || !g_utf8_validate(text->data(), static_cast<gssize>(text->size()), nullptr) ||
-      g_utf8_strlen(text->data(), static_cast<gssize>(text->size())) >
+  return text ? SplitContextMenuParam(*text) : std::vector<std::string>();
+}
+
+std::vector<std::string> SplitContextMenuParam(std::string_view text) {
+  if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr) ||
+      g_utf8_strlen(text.data(), static_cast<gssize>(text.size())) >
           static_cast<glong>(kMaxContextMenuParamChars))
     return {};
   std::vector<std::string> words;
   size_t start = 0;
-  while (start < text->size()) {
-    const size_t end = std::min(text->find_first_of(" \t", start), text->size());
-    if (end > start) words.push_back(text->substr(start, end - start));
+  while (start < text.size()) {
+    const size_t end = std::min(text.find_first_of(" \t", start), text.size());
+    if (end > start) words.emplace_back(text.substr(start, end - start));
     start = end + 1;
   }
   return words;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vesk::shell_ext {
@@ -35,6 +36,7 @@ bool UploadEntryHidden();
 // tabs, nothing else (no quotes, no expansion: no shell sees it). Empty when
 // the value is missing, not a string, not UTF-8 or longer than the limit.
 std::vector<std::string> ContextMenuParamWords();
+std::vector<std::string> SplitContextMenuParam(std::string_view text);
 
 // <program_dir>/pelicard --upload-extension=<Base64 of request_path> words...
 std::vector<std::string> LauncherArgv(const std::string& program_dir, const std::string& request_path,
