@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "registration.h"
 #include "shell_ext_test_util.h"
 #include "upload_entry.h"
 #include "vesk/core/base64.h"
@@ -111,17 +110,6 @@ TEST(ContextMenuParamTest, WordsOfAtMost255CharactersOfAString) {
   EXPECT_TRUE(shell_ext::ContextMenuParamWords().empty());
   ASSERT_TRUE(registry.WriteDword(key, "", 1));
   EXPECT_TRUE(shell_ext::ContextMenuParamWords().empty());
-}
-
-TEST(ContextMenuParamTest, LauncherCommandLine) {
-  EXPECT_EQ(shell_ext::LauncherArgv("/opt/p q", "/tmp/Pel1.tmp", {"--x", "y"}),
-            (std::vector<std::string>{"/opt/p q/pelicard",
-                                      "--upload-extension=" + Base64Encode("/tmp/Pel1.tmp"), "--x", "y"}));
-}
-
-TEST(RegistrationTextTest, DesktopExecQuoting) {
-  EXPECT_EQ(shell_ext::QuoteDesktopExecArgument("/opt/a b/p"), "\"/opt/a b/p\"");
-  EXPECT_EQ(shell_ext::QuoteDesktopExecArgument("/o\"$`\\x"), "\"/o\\\"\\$\\`\\\\x\"");
 }
 
 }  // namespace

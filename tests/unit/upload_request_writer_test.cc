@@ -50,16 +50,6 @@ TEST(UploadRequestWriterTest, WritesCompactSortedJsonLineFeedAndNulThatTheReader
   EXPECT_EQ(loaded, paths);
 }
 
-TEST(UploadRequestWriterTest, EveryRequestGetsItsOwnFile) {
-  testing::TempDir dir;
-  std::string error;
-  const auto first = WriteUploadRequestFile(dir.path(), {"/a"}, "", &error);
-  const auto second = WriteUploadRequestFile(dir.path(), {"/a"}, "", &error);
-  ASSERT_TRUE(first && second);
-  EXPECT_NE(*first, *second);
-  EXPECT_EQ(FileCount(dir.path()), 2u);
-}
-
 TEST(UploadRequestWriterTest, RefusalsLeaveNoFileAndSayWhy) {
   testing::TempDir dir;
   std::string error;
