@@ -148,7 +148,7 @@ TEST_F(UrlContentTest, DumpWritesBelowTheTemporaryDirectory) {
   const CommandLine command_line = CommandLine::FromArgv({"pelicard"});
   std::string path;
   ASSERT_TRUE(DumpUrlToTempFile("vesk://main/js/app.js?x=1", dir_.path(), command_line, temp.path(), &path));
-  EXPECT_EQ(temp.path() + "/js/app.js.qbun.extracted", path);
+  EXPECT_EQ(temp.path() + "/vesk-" + std::to_string(::geteuid()) + "/js/app.js.qbun.extracted", path);
   std::string contents;
   ASSERT_TRUE(ReadFileToString(path, &contents, 1024));
   EXPECT_EQ("app()", contents);
@@ -168,6 +168,22 @@ TEST_F(UrlContentTest, DumpWritesBelowTheTemporaryDirectory) {
             log.Text().find("Try to dump url(vesk://main/missing.js) content to memory, but failed."));
   EXPECT_FALSE(
       DumpUrlToTempFile("vesk://main/../../version.dat", dir_.path(), command_line, temp.path(), &path));
+}
+
+TEST_F(UrlContentTest, DumpThatCannotBeWrittenFails) {
+  TempDir temp;
+  const CommandLine command_line = CommandLine::FromArgv({"pelicard"});
+  std::string path;
+  ASSERT_TRUE(DumpUrlToTempFile("vesk://main/js/app.js", dir_.path(), command_line, temp.path(), &path));
+  // A directory where the file belongs: the write fails, and the caller must
+  // not be sent to read whatever lies at that name.
+  ASSERT_EQ(0, ::unlink(path.c_str()));
+  ASSERT_TRUE(CreateDirectoryRecursive(path + "/x"));
+  LogCapture log;
+  std::string second;
+  EXPECT_FALSE(DumpUrlToTempFile("vesk://main/js/app.js", dir_.path(), command_line, temp.path(), &second));
+  EXPECT_TRUE(second.empty());
+  EXPECT_NE(std::string::npos, log.Text().find("Cannot write " + path));
 }
 
 }  // namespace

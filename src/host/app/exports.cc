@@ -8,6 +8,7 @@
 #include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/start_url.h"
+#include "vesk/core/state_directories.h"
 #include "vesk/core/upload_request.h"
 #include "vesk/framework_api.h"
 
@@ -25,19 +26,27 @@ std::vector<std::string> ToStrings(const char* const* texts, int count) {
   return result;
 }
 
+std::string Text(const char* text) { return text ? text : ""; }
+
 bool Initialize(const VeskInitParams* params) {
   vesk::VeskApp& app = vesk::VeskApp::Get();
   // 1. A second call has no effect.
   if (app.was_initialized()) return true;
   if (!params || !params->start_url) return false;
+  // Where the program writes: the directories asked for while the program
+  // directory is writable, the user's own places when it is not.
+  const vesk::StateDirectories state = vesk::ResolveStateDirectories(
+      {Text(params->local_storage_path), Text(params->cache_path), Text(params->log_dir)});
+  vesk::CreateStateDirectories(state);
+  app.SetStateDirectories(state);
   // 2. Engine settings.
   vesk::EngineSettings settings;
-  if (params->cache_path) settings.cache_path = params->cache_path;
+  settings.cache_path = state.cache_dir;
   if (params->user_agent) settings.user_agent = params->user_agent;
-  if (params->local_storage_path) settings.local_storage_path = params->local_storage_path;
+  settings.local_storage_path = state.data_dir;
   app.SetEngineSettings(settings);
   // 3. Before Initialize.
-  if (params->log_dir) app.SetLogDirectory(params->log_dir);
+  if (params->log_dir || state.per_user) app.SetLogDirectory(state.log_dir);
   // 4. Logging, single instance, engine.
   if (!app.Initialize()) return false;
   // 5. One vesk:// host per application; does not decide the result.

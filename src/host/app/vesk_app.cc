@@ -118,6 +118,7 @@ bool VeskApp::Initialize() {
     RunSecondInstance();
     return false;
   }
+  if (state_dirs_.per_user) VESK_LOG(WARNING) << DescribeStateDirectories(state_dirs_);
   // 7. The memory trace object (started by Run when asked for).
   trace_thread_ = std::make_unique<VeskAppTraceThread>(kTraceThreadName);
   // 6. and 8. The user interface: the instance-message listener, the

@@ -11,6 +11,7 @@
 
 #include "vesk/core/cross_origin_whitelist.h"
 #include "vesk/core/single_instance_lock.h"
+#include "vesk/core/state_directories.h"
 #include "vesk/ui_module.h"
 
 namespace vesk {
@@ -34,6 +35,10 @@ class VeskApp {
   void SetLogDirectory(std::string log_dir);
   const std::string& log_directory() const { return log_dir_; }
   void SetEngineSettings(EngineSettings settings);
+  // Where the program writes; the running instance says it in the log when
+  // that is not the program directory.
+  void SetStateDirectories(StateDirectories dirs) { state_dirs_ = std::move(dirs); }
+  const StateDirectories& state_directories() const { return state_dirs_; }
 
   // True in the process that became the running instance.
   bool Initialize();
@@ -67,6 +72,7 @@ class VeskApp {
   std::string log_dir_;
   bool log_dir_locked_ = false;
   EngineSettings engine_settings_;
+  StateDirectories state_dirs_;
   std::unique_ptr<VeskAppTraceThread> trace_thread_;
   SingleInstanceLock instance_lock_;
   const VeskUiModule* ui_ = nullptr;

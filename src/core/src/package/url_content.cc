@@ -13,6 +13,7 @@
 #include "vesk/core/file_util.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/package/package_file.h"
+#include "vesk/core/state_directories.h"
 
 namespace vesk {
 namespace {
@@ -194,8 +195,11 @@ bool DumpUrlToTempFile(const std::string& url, const std::string& program_dir,
     VESK_LOG(WARNING) << "Refusing to dump url(" << url << ") outside " << temp_dir;
     return false;
   }
-  std::string base = temp_dir;
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  // Below this user's private directory: fixed names in the shared
+  // temporary directory would collide with other users' files, and another
+  // user could plant one there.
+  const std::string base = PrivateTempDirectory(temp_dir);
+  if (base.empty()) return false;
   const std::string target = base + relative + kDumpSuffix;
   const std::string parent = DirName(target);
   CreateDirectoryRecursive(parent);
@@ -204,7 +208,12 @@ bool DumpUrlToTempFile(const std::string& url, const std::string& program_dir,
     VESK_LOG(WARNING) << "Refusing to dump url(" << url << ") outside " << temp_dir;
     return false;
   }
-  ReplaceFile(target, bytes);
+  // A file that could not be written must not pass for the content: an
+  // older file of the same name would be read instead.
+  if (!ReplaceFile(target, bytes)) {
+    VESK_PLOG(WARNING) << "Cannot write " << target;
+    return false;
+  }
   *path = target;
   return true;
 }

@@ -28,8 +28,10 @@ bool LoadUrlContent(const std::string& url, std::vector<uint8_t>* bytes);
 bool LoadUrlContent(const std::string& url, const std::string& program_dir, const CommandLine& command_line,
                     std::vector<uint8_t>* bytes);
 
-// Writes the body to <temporary dir><url path>.qbun.extracted and sets
-// |path| to that file.
+// Writes the body to <private dir><url path>.qbun.extracted, where the
+// private dir is this user's directory inside the temporary directory
+// (PrivateTempDirectory), and sets |path| to that file. False when the body
+// cannot be loaded or written.
 bool DumpUrlToTempFile(const std::string& url, std::string* path);
 bool DumpUrlToTempFile(const std::string& url, const std::string& program_dir,
                        const CommandLine& command_line, const std::string& temp_dir, std::string* path);
