@@ -14,6 +14,8 @@ xvfb xauth dbus dbus-x11 at-spi2-core xdotool x11-utils imagemagick
 python3 python3-pytest openssl
 libglib2.0-bin libglib2.0-dev-bin libxext-dev libxtst-dev xcompmgr x11-xserver-utils
 nautilus
+fonts-wqy-microhei
+desktop-file-utils appstream dpkg-dev file
 "
 
 missing=""
