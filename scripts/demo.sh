@@ -1,11 +1,20 @@
 #!/bin/sh
 # Sets up, builds and runs the program. Without a display it starts a virtual
-# one, waits for the main window, saves a screenshot of it, prints where, and
-# ends the program cleanly. With a display it simply runs the program.
+# one, waits until the main window shows the painted page, saves a screenshot
+# of it, prints where, and ends the program cleanly. With a display it simply
+# runs the program.
+#
+# Environment: VESK_DEMO_PROGRAM runs that program instead of building one
+# (no set-up); VESK_SCREENSHOT names the picture; VESK_DEMO_HEADLESS=1 uses a
+# virtual display even when there is one.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup.sh build
-PROGRAM=build/program/pelicard
+if [ -n "${VESK_DEMO_PROGRAM:-}" ]; then
+  PROGRAM=$VESK_DEMO_PROGRAM
+else
+  scripts/setup.sh build
+  PROGRAM=build/program/pelicard
+fi
 
 if [ -n "${DISPLAY:-}" ] && [ -z "${VESK_DEMO_HEADLESS:-}" ]; then
   exec "$PROGRAM" "$@"
@@ -15,11 +24,15 @@ exec dbus-run-session -- sh -c '
   set -eu
   PROGRAM=$1; shift
   SHOT=${VESK_SCREENSHOT:-$PWD/build/screenshot.png}
-  Xvfb :93 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  WORK=$(mktemp -d)
+  # A display number the server picks itself, so demos and tests running
+  # side by side never share one.
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
   XVFB=$!
-  trap "kill \$XVFB 2>/dev/null || true" EXIT
-  export DISPLAY=:93 GDK_BACKEND=x11 NO_AT_BRIDGE=1
-  for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  trap "kill \$XVFB 2>/dev/null || true; rm -rf \"\$WORK\"" EXIT
+  for i in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(cat "$WORK/display")" GDK_BACKEND=x11 NO_AT_BRIDGE=1
+  for i in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
   # A compositing manager, as on a desktop, so the translucent shadow shows.
   if command -v xcompmgr >/dev/null; then xcompmgr >/dev/null 2>&1 & fi
   # A light background, so the picture shows the window and its shadow.
@@ -38,24 +51,45 @@ exec dbus-run-session -- sh -c '
     done
     echo "$best"
   }
+  fail() {
+    echo "$1" >&2
+    kill "$APP" 2>/dev/null || true
+    exit 1
+  }
   WINDOW=""
-  for i in $(seq 100); do
+  for i in $(seq 300); do
     WINDOW=$(largest)
     [ -n "$WINDOW" ] && break
     sleep 0.1
   done
-  if [ -z "$WINDOW" ]; then
-    echo "pelicard showed no window" >&2
-    kill "$APP" 2>/dev/null || true
-    exit 1
-  fi
-  # Give the page time to render before the picture is taken.
-  for i in $(seq 100); do
-    grep -q "Load finished: vesk" "$(dirname "$PROGRAM")/pelicard.log" 2>/dev/null && break
-    sleep 0.1
+  [ -n "$WINDOW" ] || fail "pelicard showed no window"
+  # The window is painted once it is no longer one flat colour and two
+  # pictures of it in a row agree (the first start of a fresh machine builds
+  # font caches and may take a while for its first frame).
+  window_picture() {
+    WINDOW=$(largest)
+    [ -n "$WINDOW" ] || return 1
+    eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
+    import -window root -crop "${WIDTH}x${HEIGHT}+$X+$Y" +repage "$1" 2>/dev/null
+  }
+  flat() {
+    spread=$(convert "$1" -colorspace Gray -format "%[fx:standard_deviation]" info: 2>/dev/null || echo 0)
+    awk -v s="$spread" "BEGIN { exit !(s < 0.02) }"
+  }
+  painted=""
+  rm -f "$WORK/previous.png"
+  for i in $(seq 600); do
+    if window_picture "$WORK/current.png" && ! flat "$WORK/current.png"; then
+      if [ -f "$WORK/previous.png" ] &&
+         [ "$(compare -metric AE "$WORK/previous.png" "$WORK/current.png" null: 2>&1 || true)" = "0" ]; then
+        painted=1
+        break
+      fi
+      mv "$WORK/current.png" "$WORK/previous.png"
+    fi
+    sleep 0.2
   done
-  sleep 1
-  WINDOW=$(largest)
+  [ -n "$painted" ] || fail "the main window never showed a painted page"
   eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
   # The window with a margin around it, where its shadow lies.
   X0=$((X > 24 ? X - 24 : 0)); Y0=$((Y > 24 ? Y - 24 : 0))
