@@ -91,6 +91,8 @@ TEST(StateDirectoriesTest, ReadOnlyProgramDirectoryMovesStateToTheUser) {
   const StateDirectories dirs = ResolveStateDirectories(program, "pelicard", {program, "", program}, env);
   EXPECT_TRUE(dirs.per_user);
   EXPECT_FALSE(dirs.updates_allowed());
+  EXPECT_FALSE(UpdatesAllowed(program));
+  EXPECT_TRUE(UpdatesAllowed(temp.path()));
   EXPECT_EQ(temp.File("data/pelicard"), dirs.data_dir);
   EXPECT_EQ(temp.File("home/.cache/pelicard"), dirs.cache_dir);
   EXPECT_EQ(temp.File("home/.local/state/pelicard"), dirs.log_dir);

@@ -73,6 +73,8 @@ bool CanWriteDirectory(const std::string& dir) {
   return S_ISDIR(info.st_mode) && ::faccessat(AT_FDCWD, existing.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
+bool UpdatesAllowed(const std::string& program_dir) { return CanWriteDirectory(program_dir); }
+
 std::string UserDataHome(const EnvironmentLookup& env) {
   return XdgDirectory(env, "XDG_DATA_HOME", ".local/share");
 }

@@ -33,12 +33,18 @@ struct StateDirectories {
   std::string cache_dir;  // the engine's caches; empty: engine default
   std::string log_dir;
   // Whether the program may change package/ and update/ itself.
-  bool updates_allowed() const { return !per_user; }
+  bool updates_allowed() const { return !per_user; }  // same as UpdatesAllowed(program_dir)
 };
 
 // Whether this process may create files in |dir|. A directory that does not
 // exist yet counts as writable when its nearest existing ancestor is.
 bool CanWriteDirectory(const std::string& dir);
+
+// Whether the program may change package/ and update/ below
+// |program_dir| itself: false in an installation the package manager owns.
+// (The web process passes the program directory it was told; its own
+// executable is the engine's.)
+bool UpdatesAllowed(const std::string& program_dir);
 
 // The XDG base directories of the user (absolute values of the variables,
 // else the defaults below $HOME).
