@@ -99,18 +99,48 @@ class InstalledProgram(Program):
         finally:
             self.exe = exe
 
+    def program_pids(self, proc):
+        """The program's own processes in |proc|'s process group (not the
+        engine's helpers, nor the session bus's runner)."""
+        pids = []
+        for entry in os.listdir("/proc"):
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    stat = f.read()
+            except OSError:
+                continue
+            name = stat[stat.index("(") + 1:stat.rindex(")")]
+            if name == APP[:15] and int(stat[stat.rindex(")") + 2:].split()[2]) == proc.pid:
+                pids.append(int(entry))
+        return pids
+
+    def end(self):
+        """Ends the program as a user's session would: a termination request
+        to the program alone, which closes its window and lets the engine's
+        processes finish their work; then waits for all of them."""
+        for proc in self.processes:
+            for pid in self.program_pids(proc):
+                os.kill(pid, signal.SIGTERM)
+        self.wait_for_groups()
+
     def stop_all(self):
         """Ends every started program and waits for the whole process group:
         for another user the started process is the session bus's runner,
         which ends before the program does."""
         super().stop_all()
+        self.wait_for_groups()
+
+    def wait_for_groups(self):
         for proc in self.processes:
-            deadline = time.monotonic() + 20
+            deadline = time.monotonic() + 30
             while True:
+                proc.poll()  # reaps the started process once it ended
                 try:
                     os.killpg(proc.pid, 0)
                 except ProcessLookupError:
                     break
                 if time.monotonic() > deadline:
                     os.killpg(proc.pid, signal.SIGKILL)
+                    proc.wait()
+                    raise AssertionError("process group %d did not end" % proc.pid)
                 time.sleep(0.05)
