@@ -59,6 +59,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${VESK_APP_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei | fonts-noto-cjk")
+# Our own maintainer scripts, or CPack would add ldconfig calls for the
+# libraries below /usr/lib/<app>, which are not in the linker's path.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_vesk_data}/debian/postinst ${_vesk_data}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/deb)

@@ -36,6 +36,10 @@ def test_control_fields_and_file_list(package):
     assert "fonts-wqy-microhei | fonts-noto-cjk" in depends
     for library in ("libwebkit2gtk-4.1-0", "libgtk-3-0", "libjsoncpp25", "libssl3", "libc6"):
         assert any(d.startswith(library + " ") or d == library for d in depends), (library, depends)
+    # No ldconfig: the libraries are private to the program directory.
+    for script in ("postinst", "postrm"):
+        text = subprocess.run(["dpkg-deb", "-I", package.deb, script], capture_output=True, text=True).stdout
+        assert "ldconfig" not in text, text
     listing = subprocess.run(["dpkg-deb", "-c", package.deb], check=True, capture_output=True, text=True).stdout
     assert "./usr/bin/%s -> ../lib/%s/%s" % (APP, APP, APP) in listing
     for name in ("lib/%s/%s" % (APP, APP), "lib/%s/libframework.so" % APP, "lib/%s/webext/libvesk_webext.so" % APP,
