@@ -20,10 +20,35 @@ install(TARGETS vesk_webext LIBRARY DESTINATION ${VESK_INSTALL_PROGRAM_DIR}/webe
 install(DIRECTORY ${VESK_PROGRAM_DIR}/package DESTINATION ${VESK_INSTALL_PROGRAM_DIR}
         FILES_MATCHING PATTERN "*.qbun")
 install(FILES ${VESK_PROGRAM_DIR}/version.dat DESTINATION ${VESK_INSTALL_PROGRAM_DIR})
-# The file-manager extension and the upload command go here when they are
-# built, with the page API's declarations:
-#   <prefix>/bin/<app>-upload, the extension module in the file manager's
-#   extension directory, the per-user action files under share/<app>/.
+# The page API's declarations go here once they exist.
+
+# The file manager's upload entry: its module, command, registration command
+# and icon in the program directory, the command in <prefix>/bin, and what
+# per-machine registration would write (the module in Nautilus's extension
+# directory with the record naming the program directory, the icon in the
+# theme), placed relative to the prefix so that a /usr package puts them
+# where Nautilus looks. Per-user entries are each user's own registration
+# (`pelicard_shell_ext_register --install --user`).
+if(TARGET pelicard_shell_ext)
+  install(TARGETS pelicard_shell_ext LIBRARY DESTINATION ${VESK_INSTALL_PROGRAM_DIR})
+  install(TARGETS pelicard-upload pelicard_shell_ext_register RUNTIME DESTINATION ${VESK_INSTALL_PROGRAM_DIR})
+  install(FILES ${VESK_PROGRAM_DIR}/icons/pelicard-upload.svg DESTINATION ${VESK_INSTALL_PROGRAM_DIR}/icons)
+  install(FILES ${VESK_PROGRAM_DIR}/icons/pelicard-upload.svg DESTINATION share/icons/hicolor/scalable/apps)
+  file(CREATE_LINK ../${VESK_INSTALL_PROGRAM_DIR}/pelicard-upload ${_vesk_generated}/bin/pelicard-upload SYMBOLIC)
+  install(FILES ${_vesk_generated}/bin/pelicard-upload DESTINATION bin)
+  file(RELATIVE_PATH _vesk_nautilus_dir ${VESK_NAUTILUS_PREFIX} ${VESK_NAUTILUS_EXTENSION_DIR})
+  file(RELATIVE_PATH _vesk_module_link /${_vesk_nautilus_dir} /${VESK_INSTALL_PROGRAM_DIR}/pelicard_shell_ext.so)
+  file(MAKE_DIRECTORY ${_vesk_generated}/nautilus)
+  file(CREATE_LINK ${_vesk_module_link} ${_vesk_generated}/nautilus/pelicard_shell_ext.so SYMBOLIC)
+  install(FILES ${_vesk_generated}/nautilus/pelicard_shell_ext.so DESTINATION ${_vesk_nautilus_dir})
+  # The record names the installed program directory, which only the
+  # install step knows (CPack installs with its own prefix).
+  install(CODE "
+    set(_dir \"\${CMAKE_INSTALL_PREFIX}/${VESK_INSTALL_PROGRAM_DIR}\")
+    file(WRITE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${_vesk_nautilus_dir}/pelicard_shell_ext.ini\"
+         \"# Where the upload entry finds ${VESK_APP_NAME}; written by the install rules.\\n[Program]\\nDirectory=\${_dir}\\n\")
+    message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${_vesk_nautilus_dir}/pelicard_shell_ext.ini\")")
+endif()
 
 # A relative link, so it holds under any prefix and DESTDIR.
 file(MAKE_DIRECTORY ${_vesk_generated}/bin)

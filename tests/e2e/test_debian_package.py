@@ -42,8 +42,14 @@ def test_control_fields_and_file_list(package):
         assert "ldconfig" not in text, text
     listing = subprocess.run(["dpkg-deb", "-c", package.deb], check=True, capture_output=True, text=True).stdout
     assert "./usr/bin/%s -> ../lib/%s/%s" % (APP, APP, APP) in listing
+    assert "./usr/lib/x86_64-linux-gnu/nautilus/extensions-4/pelicard_shell_ext.so -> " \
+           "../../../%s/pelicard_shell_ext.so" % APP in listing
+    record = subprocess.run(["sh", "-c", "dpkg-deb --fsys-tarfile \"$0\" | tar -xO "
+                             "./usr/lib/x86_64-linux-gnu/nautilus/extensions-4/pelicard_shell_ext.ini", package.deb],
+                            check=True, capture_output=True, text=True).stdout
+    assert "\nDirectory=/usr/lib/%s\n" % APP in record
     for name in ("lib/%s/%s" % (APP, APP), "lib/%s/libframework.so" % APP, "lib/%s/webext/libvesk_webext.so" % APP,
-                 "lib/%s/package/vesk.qbun" % APP, "lib/%s/version.dat" % APP,
+                 "lib/%s/package/vesk.qbun" % APP, "lib/%s/version.dat" % APP, "lib/%s/pelicard-upload" % APP,
                  "share/applications/example.kestrow.%s.desktop" % APP,
                  "share/metainfo/example.kestrow.%s.metainfo.xml" % APP,
                  "share/icons/hicolor/256x256/apps/%s.png" % APP):

@@ -13,7 +13,8 @@ from installed import (APP, NOBODY, InstalledProgram, Place, cmake_install, requ
 from page_suite import start_suite
 
 PROGRAM_FILES = [APP, "libframework.so", "libvesk_core.so", "libvesk_ui.so", "webext/libvesk_webext.so",
-                 "package/vesk.qbun", "package/pelicard.qbun", "version.dat"]
+                 "package/vesk.qbun", "package/pelicard.qbun", "version.dat", "pelicard_shell_ext.so",
+                 "pelicard-upload", "pelicard_shell_ext_register", "icons/pelicard-upload.svg"]
 APP_ID = "example.kestrow." + APP
 
 
@@ -60,6 +61,17 @@ def test_layout_link_and_validators(place):
     link = os.path.join(prefix, "bin", APP)
     assert os.readlink(link) == "../lib/%s/%s" % (APP, APP)
     assert os.access(link, os.X_OK)
+    # The upload entry: its command on the path, the module where Nautilus
+    # looks (relative to the prefix) with the record naming this program
+    # directory.
+    assert os.path.realpath(os.path.join(prefix, "bin", "pelicard-upload")) == os.path.join(
+        prefix, "lib", APP, "pelicard-upload")
+    extensions = os.path.join(prefix, "lib/x86_64-linux-gnu/nautilus/extensions-4")
+    assert os.path.realpath(os.path.join(extensions, "pelicard_shell_ext.so")) == os.path.join(
+        prefix, "lib", APP, "pelicard_shell_ext.so")
+    with open(os.path.join(extensions, "pelicard_shell_ext.ini")) as f:
+        assert "[Program]\nDirectory=%s\n" % os.path.join(prefix, "lib", APP) in f.read()
+    assert os.path.isfile(os.path.join(prefix, "share/icons/hicolor/scalable/apps/pelicard-upload.svg"))
     desktop = os.path.join(prefix, "share", "applications", APP_ID + ".desktop")
     metainfo = os.path.join(prefix, "share", "metainfo", APP_ID + ".metainfo.xml")
     for size in ("48x48", "128x128", "256x256"):
@@ -138,5 +150,5 @@ def test_two_users_read_package_versions_side_by_side(place, display):
         other.stop_all()
         # The root run wrote its state into the (root-writable) program directory.
         for name in os.listdir(os.path.join(prefix, "lib", APP)):
-            if name not in ("package", "webext") and name not in PROGRAM_FILES:
+            if name not in ("package", "webext", "icons") and name not in PROGRAM_FILES:
                 subprocess.run(["rm", "-rf", os.path.join(prefix, "lib", APP, name)], check=False)
