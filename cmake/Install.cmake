@@ -13,6 +13,7 @@
 set(VESK_INSTALL_PROGRAM_DIR lib/${VESK_APP_NAME})
 set(_vesk_data ${PROJECT_SOURCE_DIR}/data)
 set(_vesk_generated ${CMAKE_BINARY_DIR}/install-data)
+file(MAKE_DIRECTORY ${_vesk_generated}/bin)
 
 install(TARGETS pelicard RUNTIME DESTINATION ${VESK_INSTALL_PROGRAM_DIR})
 install(TARGETS framework vesk_core_shared vesk_ui LIBRARY DESTINATION ${VESK_INSTALL_PROGRAM_DIR})
@@ -51,7 +52,6 @@ if(TARGET pelicard_shell_ext)
 endif()
 
 # A relative link, so it holds under any prefix and DESTDIR.
-file(MAKE_DIRECTORY ${_vesk_generated}/bin)
 file(CREATE_LINK ../${VESK_INSTALL_PROGRAM_DIR}/${VESK_APP_NAME} ${_vesk_generated}/bin/${VESK_APP_NAME} SYMBOLIC)
 install(FILES ${_vesk_generated}/bin/${VESK_APP_NAME} DESTINATION bin)
 
