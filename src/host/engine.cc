@@ -2,6 +2,7 @@
 
 #include "channel/channel_server.h"
 #include "scheme/scheme_registry.h"
+#include "vesk/core/channel/page_messages.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/file_util.h"
 #include "vesk/core/logging.h"
@@ -45,10 +46,9 @@ void Engine::CreateContext() {
   const char* data_dir =
       settings_.local_storage_path.empty() ? nullptr : settings_.local_storage_path.c_str();
   const char* cache_dir = settings_.cache_path.empty() ? nullptr : settings_.cache_path.c_str();
-  WebKitWebsiteDataManager* manager =
+  g_autoptr(WebKitWebsiteDataManager) manager =
       (data_dir || cache_dir) ? compat::NewDataManager(data_dir, cache_dir) : nullptr;
   context_ = manager ? webkit_web_context_new_with_website_data_manager(manager) : webkit_web_context_new();
-  if (manager) g_object_unref(manager);
   // The web extension reads packages and writes update files itself.
   compat::SetSandboxEnabled(context_, false);
   webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
@@ -64,23 +64,20 @@ void Engine::InstallWebExtension() {
   webkit_web_context_set_web_extensions_directory(context_, extension_dir.c_str());
   // The extension reads no configuration of its own: the program directory,
   // the log file, the page channel and our switches travel with it.
-  GVariantBuilder switches;
-  g_variant_builder_init(&switches, G_VARIANT_TYPE("as"));
-  for (const auto& [name, value] : CommandLine::ForCurrentProcess().switches()) {
-    const std::string text = "--" + name + (value.empty() ? std::string() : "=" + value);
-    g_variant_builder_add(&switches, "s", text.c_str());
-  }
-  const ChannelServer& channel = ChannelServer::Get();
-  webkit_web_context_set_web_extensions_initialization_user_data(
-      context_, g_variant_new("(ssssas)", program_dir.c_str(), logging::LogFilePath().c_str(),
-                              channel.socket_path().c_str(), channel.token().c_str(), &switches));
+  channel::ExtensionInitData data;
+  data.program_dir = program_dir;
+  data.log_path = logging::LogFilePath();
+  data.channel_socket = ChannelServer::Get().socket_path();
+  data.channel_token = ChannelServer::Get().token();
+  for (const auto& [name, value] : CommandLine::ForCurrentProcess().switches())
+    data.switches.push_back("--" + name + (value.empty() ? std::string() : "=" + value));
+  webkit_web_context_set_web_extensions_initialization_user_data(context_,
+                                                                 channel::EncodeExtensionInitData(data));
 }
 
 void Engine::Shutdown() {
-  if (web_settings_) g_object_unref(web_settings_);
-  web_settings_ = nullptr;
-  if (context_) g_object_unref(context_);
-  context_ = nullptr;
+  g_clear_object(&web_settings_);
+  g_clear_object(&context_);
   initialized_ = false;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "plugin_base/js_object.h"
 #include "vesk/core/channel/channel_schema.h"
 
 namespace plugin {
@@ -36,5 +37,26 @@ class ChannelClient {
 // clear message and returns nothing.
 std::optional<Json::Value> CallHost(vesk::channel::Op op, guint64 page_id, Json::Value args,
                                     std::string* exception);
+
+// One operation of the table (vesk/core/channel/operations.h), typed both
+// ways. An answer that does not decode counts as a malformed one.
+template <typename Operation>
+std::optional<typename Operation::Result> AskHost(guint64 page_id, const typename Operation::Request& request,
+                                                  std::string* exception) {
+  const auto result = CallHost(Operation::kOp, page_id, vesk::channel::EncodeMembers(request), exception);
+  if (!result) return std::nullopt;
+  auto decoded = vesk::channel::DecodeMembers<typename Operation::Result>(*result);
+  if (!decoded)
+    *exception =
+        std::string("host call failed: ") + vesk::channel::ErrorText(vesk::channel::Error::kBadRequest);
+  return decoded;
+}
+
+// The same for a script member: a failure throws in |call|.
+template <typename Operation>
+std::optional<typename Operation::Result> AskHost(guint64 page_id, Call& call,
+                                                  const typename Operation::Request& request = {}) {
+  return AskHost<Operation>(page_id, request, call.exception_slot());
+}
 
 }  // namespace plugin

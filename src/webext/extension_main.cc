@@ -16,7 +16,9 @@
 #include "plugins/security.h"
 #include "plugins/winhelper.h"
 #include "vesk/core/browser/console_message.h"
+#include "vesk/core/channel/page_messages.h"
 #include "vesk/core/command_line.h"
+#include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 
 namespace plugin {
@@ -42,20 +44,9 @@ void ReleaseObjects(std::vector<std::shared_ptr<VeskPluginBase>>* objects) {
   objects->clear();
 }
 
-template <typename Fn>
-void Guarded(const char* where, Fn&& fn) {
-  try {
-    fn();
-  } catch (const std::exception& error) {
-    VESK_LOG(ERROR) << where << " threw: " << error.what();
-  } catch (...) {
-    VESK_LOG(ERROR) << where << " threw";
-  }
-}
-
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
-  Guarded("window-object-cleared", [&] {
-    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+  vesk::Guarded("window-object-cleared", [&] {
+    g_autoptr(JSCContext) context = webkit_frame_get_js_context_for_script_world(frame, world);
     auto& objects = FrameObjects()[{webkit_web_page_get_id(page), webkit_frame_get_id(frame)}];
     ReleaseObjects(&objects);
     // In this order: app, browser, os, security, winhelper.
@@ -65,26 +56,24 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
     objects.push_back(Security::New());
     objects.push_back(Winhelper::New());
     for (auto& object : objects) object->Attach(page, frame, context);
-    g_object_unref(context);
   });
 }
 
 gboolean OnUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
   gboolean handled = FALSE;
-  Guarded("user-message-received", [&] {
+  vesk::Guarded("user-message-received", [&] {
     const std::string name = webkit_user_message_get_name(message);
-    if (name == "vesk.close") {
+    if (name == vesk::channel::kCloseMessage) {
       const bool keep_open = CloseHandlers::Get().Ask(webkit_web_page_get_id(page));
       webkit_user_message_send_reply(message,
-                                     webkit_user_message_new("vesk.close", g_variant_new("(b)", keep_open)));
+                                     webkit_user_message_new(vesk::channel::kCloseMessage,
+                                                             vesk::channel::CloseAnswerPayload(keep_open)));
       handled = TRUE;
-    } else if (name == "vesk.ipc") {
-      GVariant* parameters = webkit_user_message_get_parameters(message);
-      gint32 id = -1;
-      if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(i)")))
-        g_variant_get(parameters, "(i)", &id);
-      if (id >= 0) IPCDispatcher::Get().CallHandler(id);
-      webkit_user_message_send_reply(message, webkit_user_message_new("vesk.ipc", nullptr));
+    } else if (name == vesk::channel::kInstanceMessage) {
+      const auto id = vesk::channel::ReadInstanceMessage(webkit_user_message_get_parameters(message));
+      if (id && *id >= 0) InstanceMessageHandlers::Get().CallHandler(*id);
+      webkit_user_message_send_reply(message,
+                                     webkit_user_message_new(vesk::channel::kInstanceMessage, nullptr));
       handled = TRUE;
     }
   });
@@ -92,7 +81,7 @@ gboolean OnUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer
 }
 
 void OnConsoleMessage(WebKitWebPage*, WebKitConsoleMessage* message, gpointer) {
-  Guarded("console-message-sent", [&] {
+  vesk::Guarded("console-message-sent", [&] {
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     const char* source = webkit_console_message_get_source_id(message);
     const guint line = webkit_console_message_get_line(message);
@@ -103,8 +92,7 @@ void OnConsoleMessage(WebKitWebPage*, WebKitConsoleMessage* message, gpointer) {
   });
 }
 
-void OnPageGone(gpointer page_id, GObject*) {
-  const guint64 id = GPOINTER_TO_SIZE(page_id);
+void ForgetPage(guint64 id) {
   auto& all = FrameObjects();
   for (auto it = all.begin(); it != all.end();) {
     if (it->first.first == id) {
@@ -117,8 +105,12 @@ void OnPageGone(gpointer page_id, GObject*) {
   CloseHandlers::Get().Forget(id);
 }
 
+void OnPageGone(gpointer page_id, GObject*) {
+  vesk::Guarded("page-gone", [&] { ForgetPage(GPOINTER_TO_SIZE(page_id)); });
+}
+
 void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
-  Guarded("page-created", [&] {
+  vesk::Guarded("page-created", [&] {
     g_signal_connect(page, "user-message-received", G_CALLBACK(OnUserMessage), nullptr);
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     g_signal_connect(page, "console-message-sent", G_CALLBACK(OnConsoleMessage), nullptr);
@@ -128,21 +120,15 @@ void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
 }
 
 void ReadInitializationData(const GVariant* data) {
-  // (program dir, log file, channel socket, channel token, UI switches)
-  if (!data || !g_variant_is_of_type(const_cast<GVariant*>(data), G_VARIANT_TYPE("(ssssas)"))) return;
-  const gchar *program_dir = nullptr, *log_path = nullptr, *socket = nullptr, *token = nullptr;
-  GVariantIter* switches = nullptr;
-  g_variant_get(const_cast<GVariant*>(data), "(&s&s&s&sas)", &program_dir, &log_path, &socket, &token,
-                &switches);
-  ExtensionState::Get().program_dir = program_dir;
-  ExtensionState::Get().log_path = log_path;
+  const auto init = vesk::channel::DecodeExtensionInitData(const_cast<GVariant*>(data));
+  if (!init) return;
+  ExtensionState::Get().program_dir = init->program_dir;
+  ExtensionState::Get().log_path = init->log_path;
   std::vector<std::string> argv{"WebKitWebProcess"};
-  const gchar* item = nullptr;
-  while (switches && g_variant_iter_next(switches, "&s", &item)) argv.emplace_back(item);
-  if (switches) g_variant_iter_free(switches);
+  argv.insert(argv.end(), init->switches.begin(), init->switches.end());
   vesk::CommandLine::InitForCurrentProcess(vesk::CommandLine::FromArgv(argv));
-  if (*log_path) vesk::logging::InitLogging(log_path, /*trim=*/false);
-  ChannelClient::Get().Configure(socket, token);
+  if (!init->log_path.empty()) vesk::logging::InitLogging(init->log_path, /*trim=*/false);
+  ChannelClient::Get().Configure(init->channel_socket, init->channel_token);
 }
 
 }  // namespace
@@ -150,12 +136,12 @@ void ReadInitializationData(const GVariant* data) {
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(WebKitWebExtension* extension,
                                                                                const GVariant* user_data) {
-  try {
+  // On failure pages run without native objects rather than the process
+  // dying.
+  vesk::Guarded("extension initialization", [&] {
     plugin::ReadInitializationData(user_data);
     g_signal_connect(extension, "page-created", G_CALLBACK(plugin::OnPageCreated), nullptr);
     g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                      G_CALLBACK(plugin::OnWindowObjectCleared), nullptr);
-  } catch (...) {
-    // Pages then run without native objects rather than the process dying.
-  }
+  });
 }

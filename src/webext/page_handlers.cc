@@ -5,13 +5,18 @@
 namespace plugin {
 namespace {
 
-void Store(std::map<guint64, JSCValue*>* map, guint64 key, JSCValue* value) {
-  auto it = map->find(key);
-  if (it != map->end()) {
-    g_object_unref(it->second);
-    map->erase(it);
-  }
-  if (value) (*map)[key] = JSC_VALUE(g_object_ref(value));
+template <typename Key>
+void Store(std::map<Key, ValueRef>* map, Key key, JSCValue* value) {
+  if (value)
+    (*map)[key] = ValueRef::Share(value);
+  else
+    map->erase(key);
+}
+
+template <typename Key>
+ValueRef Find(const std::map<Key, ValueRef>& map, Key key) {
+  const auto it = map.find(key);
+  return it == map.end() ? ValueRef() : ValueRef::Share(it->second.get());
 }
 
 void LogAndClearException(JSCContext* context, const char* what) {
@@ -24,32 +29,22 @@ void LogAndClearException(JSCContext* context, const char* what) {
 
 }  // namespace
 
-IPCDispatcher& IPCDispatcher::Get() {
-  static IPCDispatcher* dispatcher = new IPCDispatcher;
-  return *dispatcher;
+InstanceMessageHandlers& InstanceMessageHandlers::Get() {
+  static InstanceMessageHandlers* handlers = new InstanceMessageHandlers;
+  return *handlers;
 }
 
-void IPCDispatcher::SetHandler(int32_t id, JSCValue* value) {
-  auto it = handlers_.find(id);
-  if (it != handlers_.end()) {
-    g_object_unref(it->second);
-    handlers_.erase(it);
-  }
-  if (value) handlers_[id] = JSC_VALUE(g_object_ref(value));
-}
+void InstanceMessageHandlers::SetHandler(int32_t id, JSCValue* value) { Store(&handlers_, id, value); }
 
-JSCValue* IPCDispatcher::GetHandler(int32_t id) const {
-  const auto it = handlers_.find(id);
-  return it == handlers_.end() ? nullptr : JSC_VALUE(g_object_ref(it->second));
-}
+ValueRef InstanceMessageHandlers::GetHandler(int32_t id) const { return Find(handlers_, id); }
 
-void IPCDispatcher::CallHandler(int32_t id) {
-  const auto it = handlers_.find(id);
-  if (it == handlers_.end() || !jsc_value_is_function(it->second)) return;
+void InstanceMessageHandlers::CallHandler(int32_t id) {
+  // Held here: the handler may replace itself while it runs.
+  const ValueRef handler = GetHandler(id);
+  if (!handler || !jsc_value_is_function(handler.get())) return;
   // The function runs in the context it was stored from.
-  JSCValue* result = jsc_value_function_callv(it->second, 0, nullptr);
-  if (result) g_object_unref(result);
-  LogAndClearException(jsc_value_get_context(it->second), "instance message handler");
+  ValueRef result(jsc_value_function_callv(handler.get(), 0, nullptr));
+  LogAndClearException(jsc_value_get_context(handler.get()), "instance message handler");
 }
 
 CloseHandlers& CloseHandlers::Get() {
@@ -59,22 +54,17 @@ CloseHandlers& CloseHandlers::Get() {
 
 void CloseHandlers::Set(guint64 page_id, JSCValue* function) { Store(&handlers_, page_id, function); }
 
-JSCValue* CloseHandlers::Get(guint64 page_id) const {
-  const auto it = handlers_.find(page_id);
-  return it == handlers_.end() ? nullptr : JSC_VALUE(g_object_ref(it->second));
-}
+ValueRef CloseHandlers::Get(guint64 page_id) const { return Find(handlers_, page_id); }
 
 bool CloseHandlers::Ask(guint64 page_id) {
-  const auto it = handlers_.find(page_id);
-  if (it == handlers_.end() || !jsc_value_is_function(it->second)) return false;
-  JSCContext* context = jsc_value_get_context(it->second);
-  JSCValue* global = jsc_context_get_global_object(context);
-  JSCValue* arguments[] = {global};
+  const ValueRef handler = Get(page_id);
+  if (!handler || !jsc_value_is_function(handler.get())) return false;
+  JSCContext* context = jsc_value_get_context(handler.get());
+  ValueRef global(jsc_context_get_global_object(context));
+  JSCValue* arguments[] = {global.get()};
   // function.call(window): the handler runs with the global object as this.
-  JSCValue* result = jsc_value_object_invoke_methodv(it->second, "call", 1, arguments);
-  g_object_unref(global);
-  const bool keep_open = result && jsc_value_is_boolean(result) && jsc_value_to_boolean(result);
-  if (result) g_object_unref(result);
+  ValueRef result(jsc_value_object_invoke_methodv(handler.get(), "call", 1, arguments));
+  const bool keep_open = result && jsc_value_is_boolean(result.get()) && jsc_value_to_boolean(result.get());
   LogAndClearException(context, "close handler");
   return keep_open;
 }

@@ -8,29 +8,31 @@
 #include <cstdint>
 #include <map>
 
+#include "plugin_base/value_ref.h"
+
 namespace plugin {
 
-class IPCDispatcher {
+class InstanceMessageHandlers {
  public:
-  static IPCDispatcher& Get();
+  static InstanceMessageHandlers& Get();
   // Replaces the entry of |id|; |value| may be any script value.
   void SetHandler(int32_t id, JSCValue* value);
-  // A new reference, or null when nothing is stored.
-  JSCValue* GetHandler(int32_t id) const;
+  // Empty when nothing is stored.
+  ValueRef GetHandler(int32_t id) const;
   // Calls the stored function with no this and no arguments; the result and
   // any exception are dropped (the exception is logged).
   void CallHandler(int32_t id);
 
  private:
-  IPCDispatcher() = default;
-  std::map<int32_t, JSCValue*> handlers_;
+  InstanceMessageHandlers() = default;
+  std::map<int32_t, ValueRef> handlers_;
 };
 
 class CloseHandlers {
  public:
   static CloseHandlers& Get();
   void Set(guint64 page_id, JSCValue* function);
-  JSCValue* Get(guint64 page_id) const;  // a new reference or null
+  ValueRef Get(guint64 page_id) const;  // empty when none
   // Calls the page's handler with the global object as this; true only when
   // it returned the boolean true.
   bool Ask(guint64 page_id);
@@ -38,7 +40,7 @@ class CloseHandlers {
 
  private:
   CloseHandlers() = default;
-  std::map<guint64, JSCValue*> handlers_;
+  std::map<guint64, ValueRef> handlers_;
 };
 
 }  // namespace plugin

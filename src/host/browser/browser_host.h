@@ -16,11 +16,8 @@
 
 namespace vesk {
 
-class BrowserHost : public ClientHandlersDelegate,
-                    public AppDelegate,
-                    public BrowserDelegate,
-                    public OsDelegate,
-                    public WinhelperDelegate {
+// The page channel reaches it through channel/channel_handlers.cc.
+class BrowserHost : public ClientHandlersDelegate {
  public:
   using Rect = WindowRect;
 
@@ -67,31 +64,30 @@ class BrowserHost : public ClientHandlersDelegate,
   WebKitWebView* CreateRequestedView(WebKitWebView* parent) override;
   void OnMainBrowserClosed() override;
 
-  // AppDelegate
-  void ExitApplication() override;
+  void ExitApplication();
+  // A left-button click (press and release) at page coordinates: a real
+  // user gesture to the engine.
+  void SendMouseClick(int x, int y);
+  bool IsAeroStyleEnabled();
 
-  // BrowserDelegate
-  void SendMouseClick(int x, int y) override;
-
-  // OsDelegate
-  bool IsAeroStyleEnabled() override;
-
-  // WinhelperDelegate (window operations live in browser_host_window.cc)
-  void PopUpMenu(const std::string& json) override;
-  void LaunchWindow(const LaunchRequest& request) override;
-  void SetIcon(const std::string& file_path) override;
-  std::string SetPosition(const PositionRequest& request) override;
-  WindowPosition GetPosition() override;
-  void SetSizeLimit(int width, int height, bool is_maximum) override;
-  void Resize(int width, int height) override;
-  void SetTitle(const std::string& title) override;
-  double GetOpacity() override { return opacity_; }
-  void SetOpacity(double opacity) override;
-  void BringToTop() override;
-  void ShowWindow(ShowCommand command) override;
-  void BeginMoveDrag() override;
-  void BeginResizeDrag(GdkWindowEdge edge) override;
-  WindowStatus GetWindowStatus() override;
+  // Window operations of the page's script objects (browser_host_window.cc).
+  void PopUpMenu(const std::string& json);
+  // Records the launch the page is about to make through window.open; the
+  // next view its page asks for becomes a new host window with these values.
+  void LaunchWindow(const LaunchRequest& request);
+  void SetIcon(const std::string& file_path);
+  // Returns the error text ("" when none).
+  std::string SetPosition(const PositionRequest& request);
+  WindowPosition GetPosition();
+  void SetSizeLimit(int width, int height, bool is_maximum);
+  void SetTitle(const std::string& title);
+  double GetOpacity() const { return opacity_; }
+  void SetOpacity(double opacity);
+  void BringToTop();
+  void ShowWindow(ShowCommand command);
+  void BeginMoveDrag();
+  void BeginResizeDrag(GdkWindowEdge edge);
+  WindowStatus GetWindowStatus();
 
  private:
   explicit BrowserHost(bool is_main_window);

@@ -124,10 +124,6 @@ void BrowserHost::ApplySizeLimits() {
                                 static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
 }
 
-void BrowserHost::Resize(int width, int height) {
-  if (width > 0 && height > 0) gtk_window_resize(window_, width, height);
-}
-
 void BrowserHost::SetTitle(const std::string& title) { gtk_window_set_title(window_, title.c_str()); }
 
 void BrowserHost::SetOpacity(double opacity) {

@@ -1,240 +1,158 @@
 #include "channel/channel_handlers.h"
 
-#include <gio/gio.h>
-
 #include "browser/browser_host.h"
 #include "os_services.h"
 #include "vesk/core/browser/error_processor.h"
-#include "vesk/core/logging.h"
+#include "vesk/core/channel/dispatcher.h"
 
 namespace vesk {
 namespace {
 
-using channel::Error;
-using channel::Op;
-using channel::Request;
-using channel::Response;
+namespace op = channel::op;
 
-Response Fail(Error error) {
-  Response response;
-  response.error = error;
-  return response;
-}
-
-Json::Value RectToJson(const WindowRect& rect) {
-  Json::Value value(Json::objectValue);
-  value["left"] = rect.left;
-  value["top"] = rect.top;
-  value["right"] = rect.right;
-  value["bottom"] = rect.bottom;
-  return value;
-}
-
-PositionRequest::IntValue IntMember(const Json::Value& args, const char* name) {
-  const Json::Value& member = args[name];
-  if (member.isNull()) return {};
-  if (!member.isInt()) return {PositionRequest::Type::kWrongType, 0};
-  return {PositionRequest::Type::kValid, member.asInt()};
-}
-
-PositionRequest::BoolValue BoolMember(const Json::Value& args, const char* name) {
-  const Json::Value& member = args[name];
-  if (member.isNull()) return {};
-  if (!member.isBool()) return {PositionRequest::Type::kWrongType, false};
-  return {PositionRequest::Type::kValid, member.asBool()};
-}
-
-std::optional<ShowCommand> ParseShowCommand(const std::string& name) {
-  if (name == "show") return ShowCommand::kShow;
-  if (name == "hide") return ShowCommand::kHide;
-  if (name == "restore") return ShowCommand::kRestore;
-  if (name == "minimize") return ShowCommand::kMinimize;
-  if (name == "maximize") return ShowCommand::kMaximize;
-  return std::nullopt;
-}
-
-std::optional<GdkWindowEdge> ParseEdge(const std::string& name) {
-  static const std::pair<const char*, GdkWindowEdge> kEdges[] = {
-      {"left", GDK_WINDOW_EDGE_WEST},
-      {"top", GDK_WINDOW_EDGE_NORTH},
-      {"right", GDK_WINDOW_EDGE_EAST},
-      {"bottom", GDK_WINDOW_EDGE_SOUTH},
-      {"topleft", GDK_WINDOW_EDGE_NORTH_WEST},
-      {"topright", GDK_WINDOW_EDGE_NORTH_EAST},
-      {"bottomleft", GDK_WINDOW_EDGE_SOUTH_WEST},
-      {"bottomright", GDK_WINDOW_EDGE_SOUTH_EAST},
-  };
-  for (const auto& [edge_name, edge] : kEdges)
-    if (name == edge_name) return edge;
-  return std::nullopt;
-}
-
-// Requests that need the page's window.
-Response HandleWindowRequest(BrowserHost* host, const Request& request) {
-  const Json::Value& args = request.args;
-  Response response;
-  switch (request.op) {
-    case Op::kAppExit:
-      host->ExitApplication();
-      break;
-    case Op::kWinPopUpMenu:
-      host->PopUpMenu(args["json"].asString());
-      break;
-    case Op::kWinLaunchWindow: {
-      LaunchRequest launch;
-      launch.url = args["url"].asString();
-      launch.rect = {args["left"].asInt(), args["top"].asInt(), args["right"].asInt(),
-                     args["bottom"].asInt()};
-      launch.visible = args["visible"].asBool();
-      launch.resizable = args["resizable"].asBool();
-      launch.taskbar_button = args["taskbarButton"].asBool();
-      host->LaunchWindow(launch);
-      break;
-    }
-    case Op::kWinSetIcon:
-      host->SetIcon(args["path"].asString());
-      break;
-    case Op::kWinSetPosition: {
-      PositionRequest position;
-      position.x = IntMember(args, "x");
-      position.y = IntMember(args, "y");
-      position.width = IntMember(args, "width");
-      position.height = IntMember(args, "height");
-      position.topmost = BoolMember(args, "topmost");
-      position.active = BoolMember(args, "active");
-      response.result["error"] = host->SetPosition(position);
-      break;
-    }
-    case Op::kWinGetPosition: {
-      const WindowPosition position = host->GetPosition();
-      response.result = RectToJson(position.rect);
-      response.result["topmost"] = position.topmost;
-      break;
-    }
-    case Op::kWinSetSizeLimit:
-      host->SetSizeLimit(args["width"].asInt(), args["height"].asInt(), args["maximum"].asBool());
-      break;
-    case Op::kWinSetTitle:
-      host->SetTitle(args["title"].asString());
-      break;
-    case Op::kWinGetOpacity:
-      response.result["opacity"] = host->GetOpacity();
-      break;
-    case Op::kWinSetOpacity:
-      host->SetOpacity(args["opacity"].asDouble());
-      break;
-    case Op::kWinBringToTop:
-      host->BringToTop();
-      break;
-    case Op::kWinShowWindow: {
-      const auto command = ParseShowCommand(args["command"].asString());
-      if (!command) return Fail(Error::kBadRequest);
-      host->ShowWindow(*command);
-      break;
-    }
-    case Op::kWinDragWindow:
-      host->BeginMoveDrag();
-      break;
-    case Op::kWinSizeWindow: {
-      const WindowStatus status = host->GetWindowStatus();
-      if (status.status != "restore") break;  // minimised or maximised: left alone
-      const auto edge = ParseEdge(args["edge"].asString());
-      response.result["known"] = edge.has_value();
-      if (edge) host->BeginResizeDrag(*edge);
-      break;
-    }
-    case Op::kWinGetWindowInfo: {
-      const WindowStatus status = host->GetWindowStatus();
-      response.result["visible"] = status.visible;
-      response.result["status"] = status.status;
-      break;
-    }
-    case Op::kOsIsAeroStyleEnabled:
-      response.result["enabled"] = host->IsAeroStyleEnabled();
-      break;
-    case Op::kBrowserClick:
-      host->SendMouseClick(args["x"].asInt(), args["y"].asInt());
-      break;
-    default:
-      return Fail(Error::kUnknownOp);
+GdkWindowEdge ToGdkEdge(channel::WindowEdge edge) {
+  switch (edge) {
+    case channel::WindowEdge::kLeft:
+      return GDK_WINDOW_EDGE_WEST;
+    case channel::WindowEdge::kTop:
+      return GDK_WINDOW_EDGE_NORTH;
+    case channel::WindowEdge::kRight:
+      return GDK_WINDOW_EDGE_EAST;
+    case channel::WindowEdge::kBottom:
+      return GDK_WINDOW_EDGE_SOUTH;
+    case channel::WindowEdge::kTopLeft:
+      return GDK_WINDOW_EDGE_NORTH_WEST;
+    case channel::WindowEdge::kTopRight:
+      return GDK_WINDOW_EDGE_NORTH_EAST;
+    case channel::WindowEdge::kBottomLeft:
+      return GDK_WINDOW_EDGE_SOUTH_WEST;
+    case channel::WindowEdge::kBottomRight:
+      return GDK_WINDOW_EDGE_SOUTH_EAST;
   }
-  return response;
+  return GDK_WINDOW_EDGE_SOUTH_EAST;
 }
 
-bool NeedsWindow(Op op) {
-  switch (op) {
-    case Op::kOsNavigateExternal:
-    case Op::kOsHasFullScreenWindow:
-    case Op::kOsGetWorkArea:
-    case Op::kOsGetLastInputMs:
-    case Op::kErrorSetUrl:
-    case Op::kErrorSetData:
-    case Op::kErrorGetData:
-      return false;
-    default:
-      return true;
-  }
-}
+// A page's requests, answered by its host window.
+class WindowEnd final : public channel::WindowDelegates {
+ public:
+  explicit WindowEnd(BrowserHost* host) : host_(host) {}
 
-Response HandleServiceRequest(const Request& request) {
-  const Json::Value& args = request.args;
-  Response response;
-  switch (request.op) {
-    case Op::kOsNavigateExternal:
-      OpenExternal(args["target"].asString());
-      break;
-    case Op::kOsHasFullScreenWindow:
-      response.result["fullscreen"] = HasFullScreenWindowOfOtherProcess();
-      break;
-    case Op::kOsGetWorkArea:
-      response.result = RectToJson(PrimaryWorkArea());
-      break;
-    case Op::kOsGetLastInputMs:
-      response.result["ms"] = MillisecondsSinceLastInput();
-      break;
-    case Op::kErrorSetUrl:
-      ErrorProcessor::Get().SetErrorHandlerUrl(args["url"].asString());
-      break;
-    case Op::kErrorSetData: {
-      std::vector<std::pair<std::string, std::string>> entries;
-      for (const Json::Value& pair : args["entries"])
-        if (pair.isArray() && pair.size() == 2 && pair[0].isString() && pair[1].isString())
-          entries.emplace_back(pair[0].asString(), pair[1].asString());
-      ErrorProcessor::Get().SetErrorData(entries);
-      break;
-    }
-    case Op::kErrorGetData: {
-      Json::Value entries(Json::arrayValue);
-      for (const auto& [key, value] : ErrorProcessor::Get().error_data()) {
-        Json::Value pair(Json::arrayValue);
-        pair.append(key);
-        pair.append(value);
-        entries.append(pair);
-      }
-      response.result["entries"] = entries;
-      break;
-    }
-    default:
-      return Fail(Error::kUnknownOp);
+  op::Exit::Result Handle(const op::Exit::Request&) override {
+    host_->ExitApplication();
+    return {};
   }
-  return response;
-}
+  op::PopUpMenu::Result Handle(const op::PopUpMenu::Request& request) override {
+    host_->PopUpMenu(request.json);
+    return {};
+  }
+  op::LaunchWindow::Result Handle(const op::LaunchWindow::Request& request) override {
+    host_->LaunchWindow(request);
+    return {};
+  }
+  op::SetWindowIcon::Result Handle(const op::SetWindowIcon::Request& request) override {
+    host_->SetIcon(request.path);
+    return {};
+  }
+  op::SetWindowPosition::Result Handle(const op::SetWindowPosition::Request& request) override {
+    return {host_->SetPosition(request.position)};
+  }
+  op::GetWindowPosition::Result Handle(const op::GetWindowPosition::Request&) override {
+    return host_->GetPosition();
+  }
+  op::SetWindowSizeLimit::Result Handle(const op::SetWindowSizeLimit::Request& request) override {
+    host_->SetSizeLimit(request.width, request.height, request.maximum);
+    return {};
+  }
+  op::SetWindowTitle::Result Handle(const op::SetWindowTitle::Request& request) override {
+    host_->SetTitle(request.title);
+    return {};
+  }
+  op::GetWindowOpacity::Result Handle(const op::GetWindowOpacity::Request&) override {
+    return {host_->GetOpacity()};
+  }
+  op::SetWindowOpacity::Result Handle(const op::SetWindowOpacity::Request& request) override {
+    host_->SetOpacity(request.opacity);
+    return {};
+  }
+  op::BringWindowToTop::Result Handle(const op::BringWindowToTop::Request&) override {
+    host_->BringToTop();
+    return {};
+  }
+  op::ShowWindow::Result Handle(const op::ShowWindow::Request& request) override {
+    host_->ShowWindow(request.command);
+    return {};
+  }
+  op::DragWindow::Result Handle(const op::DragWindow::Request&) override {
+    host_->BeginMoveDrag();
+    return {};
+  }
+  op::SizeWindow::Result Handle(const op::SizeWindow::Request& request) override {
+    op::SizeWindow::Result result;
+    if (host_->GetWindowStatus().status != "restore") return result;  // minimised or maximised
+    const auto edge = channel::FromName<channel::WindowEdge>(request.edge);
+    result.known = edge.has_value();
+    if (edge) host_->BeginResizeDrag(ToGdkEdge(*edge));
+    return result;
+  }
+  op::GetWindowInfo::Result Handle(const op::GetWindowInfo::Request&) override {
+    return host_->GetWindowStatus();
+  }
+  op::IsAeroStyleEnabled::Result Handle(const op::IsAeroStyleEnabled::Request&) override {
+    return {host_->IsAeroStyleEnabled()};
+  }
+
+ private:
+  BrowserHost* const host_;
+};
+
+// Requests about the desktop and the process as a whole.
+class Services final : public channel::ServiceDelegates {
+ public:
+  op::NavigateExternal::Result Handle(const op::NavigateExternal::Request& request) override {
+    OpenExternal(request.target);
+    return {};
+  }
+  op::HasFullScreenWindow::Result Handle(const op::HasFullScreenWindow::Request&) override {
+    return {HasFullScreenWindowOfOtherProcess()};
+  }
+  op::GetWorkArea::Result Handle(const op::GetWorkArea::Request&) override { return {PrimaryWorkArea()}; }
+  op::GetLastInputTime::Result Handle(const op::GetLastInputTime::Request&) override {
+    return {MillisecondsSinceLastInput()};
+  }
+  op::SetErrorHandlerUrl::Result Handle(const op::SetErrorHandlerUrl::Request& request) override {
+    ErrorProcessor::Get().SetErrorHandlerUrl(request.url);
+    return {};
+  }
+  op::SetErrorData::Result Handle(const op::SetErrorData::Request& request) override {
+    ErrorProcessor::Get().SetErrorData(request.entries);
+    return {};
+  }
+  op::GetErrorData::Result Handle(const op::GetErrorData::Request&) override {
+    const auto& data = ErrorProcessor::Get().error_data();
+    return {channel::StringPairs(data.begin(), data.end())};
+  }
+};
+
+class Host final : public channel::HostEnd {
+ public:
+  channel::WindowDelegates* WindowOf(uint64_t page_id) override {
+    BrowserHost* host = BrowserHost::FromPageId(page_id);
+    if (!host) return nullptr;
+    window_.emplace(host);
+    return &*window_;
+  }
+  channel::ServiceDelegates& Services() override { return services_; }
+
+ private:
+  std::optional<WindowEnd> window_;
+  class Services services_;
+};
 
 }  // namespace
 
-Response HandleChannelRequest(const Request& request) {
-  try {
-    if (!NeedsWindow(request.op)) return HandleServiceRequest(request);
-    BrowserHost* host = BrowserHost::FromPageId(request.page_id);
-    if (!host) return Fail(Error::kNoWindow);
-    return HandleWindowRequest(host, request);
-  } catch (const Json::Exception&) {
-    // A member of the wrong JSON type.
-    return Fail(Error::kBadRequest);
-  } catch (const std::exception& error) {
-    VESK_LOG(ERROR) << "Page channel request failed: " << error.what();
-    return Fail(Error::kBadRequest);
-  }
+channel::Response HandleChannelRequest(const channel::Request& request) {
+  Host host;
+  return channel::Dispatch(request, host);
 }
 
 }  // namespace vesk

@@ -7,25 +7,22 @@ namespace plugin {
 
 std::string ByteStringFromValue(JSCValue* value) {
   // The engine hands strings out only as UTF-8; the units come back from it.
-  GBytes* text = jsc_value_to_string_as_bytes(value);
+  g_autoptr(GBytes) text = jsc_value_to_string_as_bytes(value);
   if (!text) return {};
   gsize size = 0;
   const auto* data = static_cast<const char*>(g_bytes_get_data(text, &size));
   auto result = vesk::security::ByteStringFromUtf8(std::string_view(data ? data : "", data ? size : 0));
-  g_bytes_unref(text);
   if (result.wide_units && vesk::logging::DchecksEnabled())
     VESK_LOG(ERROR) << "Check failed: (uint8)(uint16)src[i] == src[i]. ";
   return std::move(result.bytes);
 }
 
-JSCValue* NewByteStringValue(JSCContext* context, std::string_view bytes) {
+ValueRef NewByteStringValue(JSCContext* context, std::string_view bytes) {
   // Handed to the engine without another copy: strings here can be large.
   auto* utf8 = new std::string(vesk::security::ByteStringToUtf8(bytes));
-  GBytes* text = g_bytes_new_with_free_func(
+  g_autoptr(GBytes) text = g_bytes_new_with_free_func(
       utf8->data(), utf8->size(), [](gpointer data) { delete static_cast<std::string*>(data); }, utf8);
-  JSCValue* value = jsc_value_new_string_from_bytes(context, text);
-  g_bytes_unref(text);
-  return value;
+  return ValueRef(jsc_value_new_string_from_bytes(context, text));
 }
 
 }  // namespace plugin

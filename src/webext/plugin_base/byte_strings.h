@@ -7,12 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "plugin_base/value_ref.h"
+
 namespace plugin {
 
 // Byte i = the low 8 bits of code unit i of |value|'s string. A code unit
 // above 0xFF is a caller error that debug checks report (once per string).
 std::string ByteStringFromValue(JSCValue* value);
 // A new string value whose code unit i is byte i.
-JSCValue* NewByteStringValue(JSCContext* context, std::string_view bytes);
+ValueRef NewByteStringValue(JSCContext* context, std::string_view bytes);
 
 }  // namespace plugin

@@ -4,6 +4,7 @@
 
 #include "plugin_base/value_format.h"
 #include "vesk/core/command_line.h"
+#include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
 
@@ -14,6 +15,7 @@ namespace {
 struct Binding {
   std::weak_ptr<VeskJsObjectBase> self;
   std::string name;
+  std::string where;  // "script member <name>", for the log
   // Set for objects owned by their script object: keeps the native object
   // alive while this function or accessor is reachable.
   std::shared_ptr<VeskJsObjectBase> owner;
@@ -36,188 +38,233 @@ void DeleteBinding(gpointer data) {
       binding, nullptr);
 }
 
-void ThrowIfNeeded(const std::string& exception) {
-  if (exception.empty()) return;
-  if (JSCContext* context = jsc_context_get_current()) jsc_context_throw(context, exception.c_str());
-}
-
 JSCValue* Undefined() { return jsc_value_new_undefined(jsc_context_get_current()); }
 
-// Every exception stops here: none may cross into the engine.
-template <typename Fn>
-JSCValue* Guarded(const std::string& name, Fn&& fn) {
-  try {
-    return fn();
-  } catch (const std::exception& error) {
-    VESK_LOG(ERROR) << "script member " << name << " threw: " << error.what();
-  } catch (...) {
-    VESK_LOG(ERROR) << "script member " << name << " threw";
-  }
-  return Undefined();
+// A throw goes to the current context.
+bool ThrowIfNeeded(const Call& call) {
+  if (!call.threw()) return false;
+  if (JSCContext* context = jsc_context_get_current()) jsc_context_throw(context, call.exception().c_str());
+  return true;
 }
 
+// The call's outcome for the engine: its value, or undefined after a throw.
+JSCValue* Finish(Call& call) {
+  if (ThrowIfNeeded(call)) return nullptr;
+  return call.TakeResult().release();
+}
+
+// Runs an engine entry point; undefined for nothing or an exception.
+template <typename Fn>
+JSCValue* GuardedValue(const Binding& binding, Fn&& fn) {
+  JSCValue* result =
+      vesk::Guarded(binding.where.c_str(), std::forward<Fn>(fn), static_cast<JSCValue*>(nullptr));
+  return result ? result : Undefined();
+}
+
+Binding* NewBinding(std::weak_ptr<VeskJsObjectBase> self, const std::string& name,
+                    std::shared_ptr<VeskJsObjectBase> owner) {
+  return new Binding{std::move(self), name, "script member " + name, std::move(owner)};
+}
+
+// Every exception stops at these three: none may cross into the engine.
 JSCValue* CallFunction(GPtrArray* args, gpointer data) {
   auto* binding = static_cast<Binding*>(data);
-  return Guarded(binding->name, [&]() -> JSCValue* {
+  return GuardedValue(*binding, [&]() -> JSCValue* {
     auto self = binding->self.lock();
-    if (!self) return Undefined();
+    if (!self) return nullptr;
     Arguments arguments;
+    arguments.reserve(args ? args->len : 0);
     for (guint i = 0; args && i < args->len; ++i) arguments.push_back(static_cast<JSCValue*>(args->pdata[i]));
-    JSCValue* retval = nullptr;
-    std::string exception;
-    JSCValue* object = self->GetObject();
-    const bool handled = self->Execute(binding->name, object, arguments, &retval, &exception);
-    if (object) g_object_unref(object);
-    if (handled && !exception.empty()) {
-      if (retval) g_object_unref(retval);
-      ThrowIfNeeded(exception);
-      return Undefined();
-    }
-    return retval ? retval : Undefined();
+    Call call(jsc_context_get_current(), std::move(arguments));
+    self->Execute(binding->name, call);
+    return Finish(call);
   });
 }
 
 JSCValue* GetProperty(gpointer data) {
   auto* binding = static_cast<Binding*>(data);
-  return Guarded(binding->name, [&]() -> JSCValue* {
+  return GuardedValue(*binding, [&]() -> JSCValue* {
     auto self = binding->self.lock();
-    if (!self) return Undefined();
-    JSCValue* retval = nullptr;
-    std::string exception;
-    JSCValue* object = self->GetObject();
-    const bool handled = self->Get(binding->name, object, &retval, &exception);
-    if (object) g_object_unref(object);
-    if (handled && !exception.empty()) {
-      if (retval) g_object_unref(retval);
-      ThrowIfNeeded(exception);
-      return Undefined();
-    }
-    return retval ? retval : Undefined();
+    if (!self) return nullptr;
+    Call call(jsc_context_get_current(), {});
+    self->Get(binding->name, call);
+    return Finish(call);
   });
 }
 
 void SetProperty(JSCValue* value, gpointer data) {
   auto* binding = static_cast<Binding*>(data);
-  Guarded(binding->name, [&]() -> JSCValue* {
+  vesk::Guarded(binding->where.c_str(), [&] {
     auto self = binding->self.lock();
-    if (!self) return nullptr;
-    std::string exception;
-    JSCValue* object = self->GetObject();
-    const bool handled = self->Set(binding->name, object, value, &exception);
-    if (object) g_object_unref(object);
-    if (handled) ThrowIfNeeded(exception);
-    return nullptr;
+    if (!self) return;
+    Call call(jsc_context_get_current(), {value});
+    self->Set(binding->name, call);
+    ThrowIfNeeded(call);
   });
 }
-
-}  // namespace
 
 void ReportDuplicateRegistration(const std::map<std::string, ApiEntry>& name2api, const char* name) {
   if (name2api.find(name) != name2api.end() && vesk::logging::DchecksEnabled())
     VESK_LOG(ERROR) << "Check failed: name2api_.find(name) == name2api_.end(). ";
 }
 
-void ReportNullGetter() {
-  if (vesk::logging::DchecksEnabled()) VESK_LOG(ERROR) << "Check failed: getter != nullptr. ";
+}  // namespace
+
+bool Call::ExpectCount(size_t count) {
+  if (arguments_.size() == count) return true;
+  Throw("arguments should have " + std::to_string(count) + " object(s)");
+  return false;
 }
 
-VeskJsObjectBase::~VeskJsObjectBase() {
-  if (object_) g_object_unref(object_);
-  if (weak_object_) g_object_unref(weak_object_);
-  g_weak_ref_clear(&context_);
+bool Call::ExpectMinimumCount(size_t count) {
+  if (arguments_.size() >= count) return true;
+  Throw("arguments should have " + std::to_string(count) + " object(s) at least");
+  return false;
 }
 
-void VeskJsObjectBase::AddEntry(const std::string& key, ApiEntry entry) { name2api_[key] = entry; }
+bool Call::Expect(bool passes, int index, const char* type) {
+  if (passes) return true;
+  Throw("arguments[" + std::to_string(index) + "] should be " + type);
+  return false;
+}
+
+void Call::ReturnBool(bool value) { result_.reset(jsc_value_new_boolean(context_, value)); }
+void Call::ReturnNumber(double value) { result_.reset(jsc_value_new_number(context_, value)); }
+void Call::ReturnString(const std::string& value) {
+  result_.reset(jsc_value_new_string(context_, value.c_str()));
+}
+
+VeskJsObjectBase::~VeskJsObjectBase() { g_weak_ref_clear(&context_); }
+
+void VeskJsObjectBase::AddFunction(const char* name, Invoke function, TraceMode trace_mode) {
+  ReportDuplicateRegistration(name2api_, name);
+  members_.push_back(std::move(function));
+  name2api_[name] = ApiEntry{name, trace_mode, MemberKind::kFunction, static_cast<int>(members_.size() - 1)};
+}
+
+void VeskJsObjectBase::AddProperty(const char* name, Invoke getter, Invoke setter) {
+  ReportDuplicateRegistration(name2api_, name);
+  if (!getter && vesk::logging::DchecksEnabled()) VESK_LOG(ERROR) << "Check failed: getter != nullptr. ";
+  members_.push_back(std::move(getter));
+  name2api_[std::string(name) + "getter"] =
+      ApiEntry{name, TraceMode::kWithSwitch, MemberKind::kGetter, static_cast<int>(members_.size() - 1)};
+  if (setter) {
+    members_.push_back(std::move(setter));
+    name2api_[std::string(name) + "setter"] =
+        ApiEntry{name, TraceMode::kWithSwitch, MemberKind::kSetter, static_cast<int>(members_.size() - 1)};
+  }
+}
+
+void VeskJsObjectBase::RegisterHandlerProperty(const char* name, HandlerSlot slot) {
+  auto shared = std::make_shared<HandlerSlot>(std::move(slot));
+  AddProperty(
+      name, [shared](Call& call) { call.Return(shared->get()); },
+      [shared](Call& call) {
+        JSCValue* value = call[0];
+        if (shared->accepts == Accepts::kFunctions && !(value && jsc_value_is_function(value))) {
+          call.Throw("value should be Function");
+          return;
+        }
+        shared->set(value);
+      });
+}
+
+void VeskJsObjectBase::RegisterHandlerProperty(const char* name, ValueRef* storage) {
+  RegisterHandlerProperty(name,
+                          HandlerSlot{[storage] { return ValueRef::Share(storage->get()); },
+                                      [storage](JSCValue* value) { *storage = ValueRef::Share(value); }});
+}
 
 JSCContext* VeskJsObjectBase::context() const {
   // The weak reference hands out a new strong one; callers get a borrowed
   // pointer that stays valid while the context runs script.
-  auto* context = static_cast<JSCContext*>(g_weak_ref_get(const_cast<GWeakRef*>(&context_)));
-  if (context) g_object_unref(context);
-  return context;
+  vesk::ObjectRef<JSCContext> context(
+      static_cast<JSCContext*>(g_weak_ref_get(const_cast<GWeakRef*>(&context_))));
+  return context.get();
 }
 
-JSCValue* VeskJsObjectBase::GetObject() const {
-  if (object_) return JSC_VALUE(g_object_ref(object_));
-  return weak_object_ ? jsc_weak_value_get_value(weak_object_) : nullptr;
+ValueRef VeskJsObjectBase::GetObject() const {
+  if (object_) return ValueRef::Share(object_.get());
+  return ValueRef(weak_object_ ? jsc_weak_value_get_value(weak_object_.get()) : nullptr);
 }
 
-JSCValue* VeskJsObjectBase::CreateOwnedObject(JSCContext* context) {
+ValueRef VeskJsObjectBase::CreateOwnedObject(JSCContext* context) {
   owned_by_script_ = true;
   CreateObject(context);
   // Our strong reference becomes the caller's; from here on only the page
   // keeps the script object alive.
-  JSCValue* object = object_;
-  object_ = nullptr;
-  if (weak_object_) g_object_unref(weak_object_);
-  weak_object_ = jsc_weak_value_new(object);
+  ValueRef object = std::move(object_);
+  weak_object_.reset(jsc_weak_value_new(object.get()));
   return object;
 }
 
-void VeskJsObjectBase::ReleaseScriptValues() {
-  if (object_) g_object_unref(object_);
-  object_ = nullptr;
-}
+void VeskJsObjectBase::ReleaseScriptValues() { object_.reset(); }
 
 void VeskJsObjectBase::CreateObject(JSCContext* context) {
-  if (object_) g_object_unref(object_);
   g_weak_ref_set(&context_, context);
-  object_ = jsc_value_new_object(context, nullptr, nullptr);
+  object_.reset(jsc_value_new_object(context, nullptr, nullptr));
   name2api_.clear();
+  members_.clear();
   RegisterApis();
   std::weak_ptr<VeskJsObjectBase> self = weak_from_this();
   std::shared_ptr<VeskJsObjectBase> owner = owned_by_script_ ? shared_from_this() : nullptr;
   for (const auto& [key, entry] : name2api_) {
-    if (entry.type != 0) continue;
-    JSCValue* function =
-        jsc_value_new_function_variadic(context, key.c_str(), G_CALLBACK(CallFunction),
-                                        new Binding{self, key, owner}, DeleteBinding, JSC_TYPE_VALUE);
-    jsc_value_object_set_property(object_, key.c_str(), function);
-    g_object_unref(function);
+    if (entry.kind != MemberKind::kFunction) continue;
+    ValueRef function(jsc_value_new_function_variadic(context, key.c_str(), G_CALLBACK(CallFunction),
+                                                      NewBinding(self, key, owner), DeleteBinding,
+                                                      JSC_TYPE_VALUE));
+    jsc_value_object_set_property(object_.get(), key.c_str(), function.get());
   }
   // Property name -> read-only; a setter makes it writable.
   std::map<std::string, bool> read_only;
   for (const auto& [key, entry] : name2api_)
-    if (entry.type == 1) read_only[entry.name] = true;
+    if (entry.kind == MemberKind::kGetter) read_only[entry.name] = true;
   for (const auto& [key, entry] : name2api_)
-    if (entry.type == 2) read_only[entry.name] = false;
+    if (entry.kind == MemberKind::kSetter) read_only[entry.name] = false;
   for (const auto& [name, is_read_only] : read_only) {
     const auto flags = static_cast<JSCValuePropertyFlags>(JSC_VALUE_PROPERTY_ENUMERABLE);
     jsc_value_object_define_property_accessor(
-        object_, name.c_str(), flags, JSC_TYPE_VALUE, G_CALLBACK(GetProperty),
-        is_read_only ? nullptr : G_CALLBACK(SetProperty), new Binding{self, name, owner}, DeleteBinding);
+        object_.get(), name.c_str(), flags, JSC_TYPE_VALUE, G_CALLBACK(GetProperty),
+        is_read_only ? nullptr : G_CALLBACK(SetProperty), NewBinding(self, name, owner), DeleteBinding);
   }
 }
 
 bool VeskJsObjectBase::ShouldTrace(const ApiEntry& entry) const {
-  if (entry.trace_mode == 1) return true;
-  if (entry.trace_mode != 0) return false;
+  switch (entry.trace_mode) {
+    case TraceMode::kAlways:
+      return true;
+    case TraceMode::kNever:
+      return false;
+    case TraceMode::kWithSwitch:
+      break;
+  }
   return vesk::CommandLine::ForCurrentProcess().HasSwitch(vesk::switches::kEnableInvokeTrace);
 }
 
-bool VeskJsObjectBase::Execute(const std::string& name, JSCValue* object, const Arguments& arguments,
-                               JSCValue** retval, std::string* exception) {
+void VeskJsObjectBase::Run(MemberKind kind, const std::string& key, Call& call) {
+  const auto it = name2api_.find(key);
+  if (it == name2api_.end() || it->second.kind != kind || it->second.slot < 0) return;
+  const Invoke& member = members_[static_cast<size_t>(it->second.slot)];
+  if (member) member(call);
+}
+
+void VeskJsObjectBase::Execute(const std::string& name, Call& call) {
   const auto it = name2api_.find(name);
-  if (it == name2api_.end() || it->second.type != 0 || it->second.slot < 0) return false;
-  if (ShouldTrace(it->second))
-    VESK_LOG(INFO) << TraceLabel() << "::Execute::" << name << "(" << ArgumentsToString(arguments) << ")";
-  return InvokeFunction(it->second.slot, object, arguments, retval, exception);
+  if (it != name2api_.end() && it->second.kind == MemberKind::kFunction && ShouldTrace(it->second))
+    VESK_LOG(INFO) << TraceLabel() << "::Execute::" << name << "(" << ArgumentsToString(call.arguments())
+                   << ")";
+  Run(MemberKind::kFunction, name, call);
 }
 
-bool VeskJsObjectBase::Get(const std::string& name, JSCValue* object, JSCValue** retval,
-                           std::string* exception) {
-  const auto it = name2api_.find(name + "getter");
-  if (it == name2api_.end() || it->second.type != 1 || it->second.slot < 0) return false;
-  return InvokeGetter(it->second.slot, object, retval, exception);
+void VeskJsObjectBase::Get(const std::string& name, Call& call) {
+  Run(MemberKind::kGetter, name + "getter", call);
 }
 
-bool VeskJsObjectBase::Set(const std::string& name, JSCValue* object, JSCValue* value,
-                           std::string* exception) {
+void VeskJsObjectBase::Set(const std::string& name, Call& call) {
   const auto it = name2api_.find(name + "setter");
-  if (it == name2api_.end() || it->second.type != 2 || it->second.slot < 0) return false;
-  if (ShouldTrace(it->second))
-    VESK_LOG(INFO) << TraceLabel() << "::Set::" << name << "(" << ValueToString(value, 0) << ")";
-  return InvokeSetter(it->second.slot, object, value, exception);
+  if (it != name2api_.end() && it->second.kind == MemberKind::kSetter && ShouldTrace(it->second))
+    VESK_LOG(INFO) << TraceLabel() << "::Set::" << name << "(" << ValueToString(call[0], 0) << ")";
+  Run(MemberKind::kSetter, name + "setter", call);
 }
 
 }  // namespace plugin

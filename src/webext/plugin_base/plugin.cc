@@ -8,9 +8,8 @@ void VeskPluginBase::Attach(WebKitWebPage* page, WebKitFrame* frame, JSCContext*
   if (name_.empty() && vesk::logging::DchecksEnabled())
     VESK_LOG(ERROR) << "Check failed: !name_.empty(). You want to attach , but you don't have a name";
   if (!object_) CreateObject(context);
-  JSCValue* global = jsc_context_get_global_object(context);
-  jsc_value_object_set_property(global, name_.c_str(), object_);
-  g_object_unref(global);
+  ValueRef global(jsc_context_get_global_object(context));
+  jsc_value_object_set_property(global.get(), name_.c_str(), object_.get());
   page_id_ = page ? webkit_web_page_get_id(page) : 0;
   main_frame_ = frame && webkit_frame_is_main_frame(frame);
 }

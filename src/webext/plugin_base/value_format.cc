@@ -12,26 +12,22 @@ std::string ValueToString(JSCValue* value, int depth) {
     text.push_back(')');
     return text;
   }
-  gchar* text = jsc_value_to_string(value);
-  std::string result = text ? text : "";
-  g_free(text);
-  return result;
+  g_autofree gchar* text = jsc_value_to_string(value);
+  return text ? text : "";
 }
 
 std::string MembersToString(JSCValue* value, int depth) {
   if (depth > 3) return "[object Object]";
-  gchar** keys = jsc_value_object_enumerate_properties(value);
+  g_auto(GStrv) keys = jsc_value_object_enumerate_properties(value);
   if (!keys) return "";
   std::string result;
   for (gchar** key = keys; *key; ++key) {
     if (key != keys) result += ", ";
     result += *key;
     result += ":";
-    JSCValue* member = jsc_value_object_get_property(value, *key);
+    g_autoptr(JSCValue) member = jsc_value_object_get_property(value, *key);
     result += ValueToString(member, depth);
-    if (member) g_object_unref(member);
   }
-  g_strfreev(keys);
   return result;
 }
 

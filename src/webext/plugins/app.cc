@@ -23,163 +23,102 @@ namespace {
 constexpr char kContextMenuKey[] = "Software\\Kestrow\\NewPelicard\\ContextMenu";
 constexpr char kExecutableName[] = "pelicard";
 
-JSCValue* NewString(const std::string& text) {
-  return jsc_value_new_string(jsc_context_get_current(), text.c_str());
+void Exit(App& self, Call& call) { AskHost<vesk::channel::op::Exit>(self.page_id(), call); }
+
+void GetErrorHandler(App&, Call& call) {
+  if (call.ExpectCount(0)) call.Return(ErrorHandler::Instance(call.context())->GetObject());
 }
 
-JSCValue* NewBool(bool value) { return jsc_value_new_boolean(jsc_context_get_current(), value); }
-
-}  // namespace
-
-void App::RegisterApis() {
-  RegisterFunction("exit", &App::Exit);
-  RegisterFunction("getErrorHandler", &App::GetErrorHandler);
-  RegisterFunction("setAutoRun", &App::SetAutoRun);
-  RegisterFunction("cancelAutoRun", &App::CancelAutoRun);
-  RegisterFunction("getAutoRunState", &App::GetAutoRunState);
-  RegisterFunction("getQbunVersion", &App::GetQbunVersion);
-  RegisterProperty("showUploadMenu", &App::GetShowUploadMenu, &App::SetShowUploadMenu);
-  RegisterProperty("version", &App::GetVersion, nullptr);
-  RegisterProperty("onUploadFile", &App::GetOnUploadFile, &App::SetOnUploadFile);
-  RegisterProperty("onExitMessage", &App::GetOnExitMessage, &App::SetOnExitMessage);
-  RegisterProperty("onForegroundPreInstance", &App::GetOnForegroundPreInstance,
-                   &App::SetOnForegroundPreInstance);
-}
-
-bool App::Exit(JSCValue*, const Arguments&, JSCValue**, std::string* exception) {
-  CallHost(vesk::channel::Op::kAppExit, page_id_, Json::Value(Json::objectValue), exception);
-  return true;
-}
-
-bool App::GetErrorHandler(JSCValue*, const Arguments& arguments, JSCValue** retval, std::string* exception) {
-  if (!CheckCount(arguments, 0, exception)) return true;
-  *retval = ErrorHandler::Instance(jsc_context_get_current())->GetObject();
-  return true;
-}
-
-bool App::SetAutoRun(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckCount(arguments, 2, exception) ||
-      !CheckArgument(IsString(arguments[0]), 0, "String", exception) ||
-      !CheckArgument(IsString(arguments[1]), 1, "String", exception))
-    return true;
+void SetAutoRun(App&, Call& call) {
+  if (!call.ExpectCount(2) || !call.Expect(IsString(call[0]), 0, "String") ||
+      !call.Expect(IsString(call[1]), 1, "String"))
+    return;
   const std::string program_dir = ExtensionState::Get().program_dir;
-  if (program_dir.empty()) {
-    *exception = "Get execute file path failed!";
-    return true;
-  }
-  gchar* canonical = g_canonicalize_filename(vesk::JoinPath(program_dir, kExecutableName).c_str(), "/");
+  if (program_dir.empty()) return call.Throw("Get execute file path failed!");
+  g_autofree gchar* canonical =
+      g_canonicalize_filename(vesk::JoinPath(program_dir, kExecutableName).c_str(), "/");
   const std::string program(canonical);
-  g_free(canonical);
-  const std::string startup = ToStdString(arguments[1]);
-  const std::string switch_text = std::string("--") + vesk::switches::kVeskStartup + "=" + startup;
+  const std::string switch_text =
+      std::string("--") + vesk::switches::kVeskStartup + "=" + ToStdString(call[1]);
   const std::string command_line = "\"" + program + "\" " + switch_text;
-  if (!vesk::WriteAutostartEntry(ToStdString(arguments[0]), command_line, {program, switch_text}))
-    *exception = "Set auto run failed";
-  return true;
+  if (!vesk::WriteAutostartEntry(ToStdString(call[0]), command_line, {program, switch_text}))
+    call.Throw("Set auto run failed");
 }
 
-bool App::CancelAutoRun(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception))
-    return true;
-  vesk::DeleteAutostartEntry(ToStdString(arguments[0]));  // failure is not reported
-  return true;
+void CancelAutoRun(App&, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  vesk::DeleteAutostartEntry(ToStdString(call[0]));  // failure is not reported
 }
 
-bool App::GetAutoRunState(JSCValue*, const Arguments& arguments, JSCValue** retval, std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception))
-    return true;
-  *retval = NewBool(vesk::HasAutostartEntry(ToStdString(arguments[0])));
-  return true;
+void GetAutoRunState(App&, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  call.ReturnBool(vesk::HasAutostartEntry(ToStdString(call[0])));
 }
 
-bool App::GetQbunVersion(JSCValue*, const Arguments& arguments, JSCValue** retval, std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception))
-    return true;
-  const std::string name = ToStdString(arguments[0]);
+void GetQbunVersion(App&, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  const std::string name = ToStdString(call[0]);
   std::string path;
   if (!vesk::DumpUrlToTempFile("vesk://" + name + "/version.dat", ExtensionState::Get().program_dir,
-                               vesk::CommandLine::ForCurrentProcess(), g_get_tmp_dir(), &path)) {
-    *exception = "Find Package Version Failed: " + name;
-    return true;
-  }
+                               vesk::CommandLine::ForCurrentProcess(), g_get_tmp_dir(), &path))
+    return call.Throw("Find Package Version Failed: " + name);
   std::string contents;
-  if (!vesk::ReadFileToString(path, &contents, 1 << 20)) {
-    *exception = "Load Package Version Failed: " + name;
-    return true;
-  }
-  *retval = NewString(vesk::TrimWhitespace(contents));
-  return true;
+  if (!vesk::ReadFileToString(path, &contents, 1 << 20))
+    return call.Throw("Load Package Version Failed: " + name);
+  call.ReturnString(vesk::TrimWhitespace(contents));
 }
 
-bool App::GetShowUploadMenu(JSCValue*, JSCValue** retval, std::string*) {
+void GetShowUploadMenu(App&, Call& call) {
   const vesk::RegistryStore registry(vesk::RegistryStore::Scope::kCurrentUser);
   const auto disabled = registry.ReadDword(kContextMenuKey, "Disabled");
-  *retval = NewBool(!disabled || *disabled == 0);
-  return true;
+  call.ReturnBool(!disabled || *disabled == 0);
 }
 
-bool App::SetShowUploadMenu(JSCValue*, JSCValue* value, std::string* exception) {
-  if (!IsBool(value)) {
-    *exception = "value should be Bool";
-    return true;
-  }
+void SetShowUploadMenu(App&, Call& call) {
+  if (!IsBool(call[0])) return call.Throw("value should be Bool");
   vesk::RegistryStore registry(vesk::RegistryStore::Scope::kCurrentUser);
-  registry.WriteDword(kContextMenuKey, "Disabled", jsc_value_to_boolean(value) ? 0 : 1);
-  return true;
+  registry.WriteDword(kContextMenuKey, "Disabled", jsc_value_to_boolean(call[0]) ? 0 : 1);
 }
 
-bool App::GetVersion(JSCValue*, JSCValue** retval, std::string*) {
+void GetVersion(App&, Call& call) {
   std::string text;
   const bool read = vesk::ReadFileToString(vesk::JoinPath(ExtensionState::Get().program_dir, "version.dat"),
                                            &text, 1 << 20);
   const vesk::VersionParts parts = vesk::ParseVersionText(read ? &text : nullptr);
   if (read && parts.warn)
     VESK_LOG(WARNING) << "Get Major and Minor Version Failed, Result is" << vesk::TrimWhitespace(text);
-  JSCContext* context = jsc_context_get_current();
-  JSCValue* version = jsc_value_new_object(context, nullptr, nullptr);
+  ValueRef version(jsc_value_new_object(call.context(), nullptr, nullptr));
   const std::pair<const char*, std::string> members[] = {
       {"major", parts.major}, {"minor", parts.minor}, {"build", "5"}, {"revision", "5"}};
   for (const auto& [name, value] : members) {
-    JSCValue* string = jsc_value_new_string(context, value.c_str());
-    DefineReadOnly(version, name, string);
-    g_object_unref(string);
+    ValueRef string(jsc_value_new_string(call.context(), value.c_str()));
+    DefineReadOnly(version.get(), name, string.get());
   }
-  *retval = version;
-  return true;
+  call.Return(std::move(version));
 }
 
-bool App::GetOnUploadFile(JSCValue*, JSCValue** retval, std::string*) {
-  *retval = IPCDispatcher::Get().GetHandler(vesk::kUploadMessage);
-  return true;
+// The handlers of the instance messages; process-wide.
+HandlerSlot InstanceMessageSlot(int32_t id, Accepts accepts) {
+  return HandlerSlot{[id] { return InstanceMessageHandlers::Get().GetHandler(id); },
+                     [id](JSCValue* value) { InstanceMessageHandlers::Get().SetHandler(id, value); },
+                     accepts};
 }
 
-bool App::SetOnUploadFile(JSCValue*, JSCValue* value, std::string* exception) {
-  if (!IsFunction(value)) {
-    *exception = "value should be Function";
-    return true;
-  }
-  IPCDispatcher::Get().SetHandler(vesk::kUploadMessage, value);
-  return true;
-}
+}  // namespace
 
-bool App::GetOnExitMessage(JSCValue*, JSCValue** retval, std::string*) {
-  *retval = IPCDispatcher::Get().GetHandler(vesk::kExitMessage);
-  return true;
-}
-
-bool App::SetOnExitMessage(JSCValue*, JSCValue* value, std::string*) {
-  IPCDispatcher::Get().SetHandler(vesk::kExitMessage, value);
-  return true;
-}
-
-bool App::GetOnForegroundPreInstance(JSCValue*, JSCValue** retval, std::string*) {
-  *retval = IPCDispatcher::Get().GetHandler(vesk::kForegroundMessage);
-  return true;
-}
-
-bool App::SetOnForegroundPreInstance(JSCValue*, JSCValue* value, std::string*) {
-  IPCDispatcher::Get().SetHandler(vesk::kForegroundMessage, value);
-  return true;
+void App::RegisterApis() {
+  RegisterFunction("exit", Exit);
+  RegisterFunction("getErrorHandler", GetErrorHandler);
+  RegisterFunction("setAutoRun", SetAutoRun);
+  RegisterFunction("cancelAutoRun", CancelAutoRun);
+  RegisterFunction("getAutoRunState", GetAutoRunState);
+  RegisterFunction("getQbunVersion", GetQbunVersion);
+  RegisterProperty("showUploadMenu", GetShowUploadMenu, SetShowUploadMenu);
+  RegisterProperty("version", GetVersion);
+  RegisterHandlerProperty("onUploadFile", InstanceMessageSlot(vesk::kUploadMessage, Accepts::kFunctions));
+  RegisterHandlerProperty("onExitMessage", InstanceMessageSlot(vesk::kExitMessage, Accepts::kAnyValue));
+  RegisterHandlerProperty("onForegroundPreInstance",
+                          InstanceMessageSlot(vesk::kForegroundMessage, Accepts::kAnyValue));
 }
 
 }  // namespace plugin

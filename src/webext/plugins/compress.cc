@@ -4,18 +4,17 @@
 #include "vesk/core/security/checksums.h"
 
 namespace plugin {
+namespace {
 
-void Compress::RegisterApis() { RegisterFunction("zlibCompress", &Compress::ZlibCompress); }
-
-bool Compress::ZlibCompress(JSCValue*, const Arguments& arguments, JSCValue** retval,
-                            std::string* exception) {
-  if (!CheckMinimumCount(arguments, 1, exception) ||
-      !CheckArgument(IsString(arguments[0]), 0, "String", exception))
-    return true;
-  const auto compressed = vesk::security::ZlibCompress(ByteStringFromValue(arguments[0]));
+void ZlibCompress(Compress&, Call& call) {
+  if (!call.ExpectMinimumCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  const auto compressed = vesk::security::ZlibCompress(ByteStringFromValue(call[0]));
   // Any failure but a full buffer ends the call without a result.
-  if (compressed) *retval = NewByteStringValue(jsc_context_get_current(), *compressed);
-  return true;
+  if (compressed) call.Return(NewByteStringValue(call.context(), *compressed));
 }
+
+}  // namespace
+
+void Compress::RegisterApis() { RegisterFunction("zlibCompress", ZlibCompress); }
 
 }  // namespace plugin

@@ -16,7 +16,6 @@ class Compress : public VeskJsObject<Compress> {
 
  private:
   Compress() = default;
-  bool ZlibCompress(JSCValue*, const Arguments&, JSCValue**, std::string*);
 };
 
 }  // namespace plugin

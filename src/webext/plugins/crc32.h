@@ -16,7 +16,6 @@ class CRC32 : public VeskJsObject<CRC32> {
 
  private:
   CRC32() = default;
-  bool CalculateCRC(JSCValue*, const Arguments&, JSCValue**, std::string*);
 };
 
 }  // namespace plugin

@@ -4,8 +4,42 @@
 #include "plugin_base/checks.h"
 
 namespace plugin {
+namespace {
 
-using vesk::channel::Op;
+namespace op = vesk::channel::op;
+
+// The store lives in the UI process, one per process: no page of its own.
+constexpr guint64 kNoPage = 0;
+
+void SetErrorHandlerUrl(ErrorHandler&, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  AskHost<op::SetErrorHandlerUrl>(kNoPage, call, {ToStdString(call[0])});
+}
+
+void GetErrorData(ErrorHandler&, Call& call) {
+  const auto result = AskHost<op::GetErrorData>(kNoPage, call);
+  if (!result) return;
+  ValueRef data(jsc_value_new_object(call.context(), nullptr, nullptr));
+  for (const auto& [key, text] : result->entries) {
+    ValueRef value(jsc_value_new_string(call.context(), text.c_str()));
+    jsc_value_object_set_property(data.get(), key.c_str(), value.get());
+  }
+  call.Return(std::move(data));
+}
+
+void SetErrorData(ErrorHandler&, Call& call) {
+  JSCValue* value = call[0];
+  if (!IsObject(value)) return call.Throw("value should be Object");
+  op::SetErrorData::Request request;
+  g_auto(GStrv) keys = jsc_value_object_enumerate_properties(value);
+  for (gchar** key = keys; key && *key; ++key) {
+    ValueRef member(jsc_value_object_get_property(value, *key));
+    request.entries.emplace_back(*key, ToStdString(member.get()));
+  }
+  AskHost<op::SetErrorData>(kNoPage, call, request);
+}
+
+}  // namespace
 
 ErrorHandler* ErrorHandler::Instance(JSCContext* context) {
   // Kept until the process ends, like the store it fronts.
@@ -18,55 +52,8 @@ ErrorHandler* ErrorHandler::Instance(JSCContext* context) {
 }
 
 void ErrorHandler::RegisterApis() {
-  RegisterFunction("setErrorHandlerUrl", &ErrorHandler::SetErrorHandlerUrl);
-  RegisterProperty("errordata", &ErrorHandler::GetErrorData, &ErrorHandler::SetErrorData);
-}
-
-bool ErrorHandler::SetErrorHandlerUrl(JSCValue*, const Arguments& arguments, JSCValue**,
-                                      std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception))
-    return true;
-  Json::Value args(Json::objectValue);
-  args["url"] = ToStdString(arguments[0]);
-  CallHost(Op::kErrorSetUrl, 0, args, exception);
-  return true;
-}
-
-bool ErrorHandler::GetErrorData(JSCValue*, JSCValue** retval, std::string* exception) {
-  const auto result = CallHost(Op::kErrorGetData, 0, Json::Value(Json::objectValue), exception);
-  if (!result) return true;
-  JSCContext* context = jsc_context_get_current();
-  JSCValue* data = jsc_value_new_object(context, nullptr, nullptr);
-  for (const Json::Value& pair : (*result)["entries"]) {
-    if (!pair.isArray() || pair.size() != 2) continue;
-    JSCValue* value = jsc_value_new_string(context, pair[1].asString().c_str());
-    jsc_value_object_set_property(data, pair[0].asString().c_str(), value);
-    g_object_unref(value);
-  }
-  *retval = data;
-  return true;
-}
-
-bool ErrorHandler::SetErrorData(JSCValue*, JSCValue* value, std::string* exception) {
-  if (!IsObject(value)) {
-    *exception = "value should be Object";
-    return true;
-  }
-  Json::Value entries(Json::arrayValue);
-  gchar** keys = jsc_value_object_enumerate_properties(value);
-  for (gchar** key = keys; key && *key; ++key) {
-    JSCValue* member = jsc_value_object_get_property(value, *key);
-    Json::Value pair(Json::arrayValue);
-    pair.append(*key);
-    pair.append(ToStdString(member));
-    entries.append(pair);
-    if (member) g_object_unref(member);
-  }
-  g_strfreev(keys);
-  Json::Value args(Json::objectValue);
-  args["entries"] = entries;
-  CallHost(Op::kErrorSetData, 0, args, exception);
-  return true;
+  RegisterFunction("setErrorHandlerUrl", SetErrorHandlerUrl);
+  RegisterProperty("errordata", GetErrorData, SetErrorData);
 }
 
 }  // namespace plugin

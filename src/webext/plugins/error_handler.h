@@ -16,9 +16,6 @@ class ErrorHandler : public VeskJsObject<ErrorHandler> {
 
  private:
   ErrorHandler() = default;
-  bool SetErrorHandlerUrl(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool GetErrorData(JSCValue*, JSCValue**, std::string*);
-  bool SetErrorData(JSCValue*, JSCValue*, std::string*);
 };
 
 }  // namespace plugin

@@ -3,44 +3,36 @@
 #include "plugin_base/byte_strings.h"
 
 namespace plugin {
+namespace {
+
+void Append(MD5& self, Call& call) {
+  if (!call.ExpectMinimumCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  self.digest().Append(ByteStringFromValue(call[0]));
+}
+
+void Reset(MD5& self, Call& call) {
+  if (call.ExpectCount(0)) self.digest().Reset();
+}
+
+void GetResult(MD5& self, Call& call) {
+  if (!call.ExpectCount(0)) return;
+  const auto result = self.digest().Result();
+  if (!result) return call.Throw("the md5 calculate has not be completed");
+  call.ReturnString(*result);
+}
+
+void Complete(MD5& self, Call& call) {
+  if (call.ExpectCount(0)) self.digest().Complete();
+}
+
+}  // namespace
 
 void MD5::RegisterApis() {
   // append is never traced: its argument is bulk data.
-  RegisterFunction("append", &MD5::Append, 2);
-  RegisterFunction("reset", &MD5::Reset);
-  RegisterFunction("getResult", &MD5::GetResult);
-  RegisterFunction("complete", &MD5::Complete);
-}
-
-bool MD5::Append(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckMinimumCount(arguments, 1, exception) ||
-      !CheckArgument(IsString(arguments[0]), 0, "String", exception))
-    return true;
-  digest_.Append(ByteStringFromValue(arguments[0]));
-  return true;
-}
-
-bool MD5::Reset(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckCount(arguments, 0, exception)) return true;
-  digest_.Reset();
-  return true;
-}
-
-bool MD5::GetResult(JSCValue*, const Arguments& arguments, JSCValue** retval, std::string* exception) {
-  if (!CheckCount(arguments, 0, exception)) return true;
-  const auto result = digest_.Result();
-  if (!result) {
-    *exception = "the md5 calculate has not be completed";
-    return true;
-  }
-  *retval = jsc_value_new_string(jsc_context_get_current(), result->c_str());
-  return true;
-}
-
-bool MD5::Complete(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckCount(arguments, 0, exception)) return true;
-  digest_.Complete();
-  return true;
+  RegisterFunction("append", Append, TraceMode::kNever);
+  RegisterFunction("reset", Reset);
+  RegisterFunction("getResult", GetResult);
+  RegisterFunction("complete", Complete);
 }
 
 }  // namespace plugin

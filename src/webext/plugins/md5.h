@@ -12,16 +12,13 @@ class MD5 : public VeskJsObject<MD5> {
  public:
   static constexpr char kClassName[] = "MD5";
   static std::shared_ptr<MD5> New() { return std::shared_ptr<MD5>(new MD5); }
+  vesk::security::Md5Digest& digest() { return digest_; }
 
  protected:
   void RegisterApis() override;
 
  private:
   MD5() = default;
-  bool Append(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool Reset(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool GetResult(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool Complete(JSCValue*, const Arguments&, JSCValue**, std::string*);
 
   vesk::security::Md5Digest digest_;
 };

@@ -17,12 +17,6 @@ class Os : public VeskPlugin<Os> {
 
  private:
   Os() : VeskPlugin<Os>("os") {}
-  bool IsAeroStyleEnabled(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool NavigateExternal(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool HasFullScreenWindow(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool GetSystemInfo(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool GetOnAeroStyleChanged(JSCValue*, JSCValue**, std::string*);
-  bool SetOnAeroStyleChanged(JSCValue*, JSCValue*, std::string*);
 
   ValueRef aero_style_changed_handler_;
 };

@@ -16,21 +16,21 @@ namespace {
 
 constexpr char kEightIntegers[] = "arguments must be a array with eight integer elements.";
 
-// The array's elements, or nothing (with the exception set) when it does
-// not hold exactly eight. With |numbers_only| each element must be a script
+// The array's elements, or nothing (with the call thrown) when it does not
+// hold exactly eight. With |numbers_only| each element must be a script
 // number ("value should be Number").
-std::optional<std::vector<ValueRef>> KeyElements(JSCValue* array, bool numbers_only, std::string* exception) {
+std::optional<std::vector<ValueRef>> KeyElements(JSCValue* array, bool numbers_only, Call& call) {
   ValueRef length(jsc_value_object_get_property(array, "length"));
   if (!length || !IsNumber(length.get()) ||
       jsc_value_to_double(length.get()) != vesk::security::kKeyNumberCount) {
-    *exception = kEightIntegers;
+    call.Throw(kEightIntegers);
     return std::nullopt;
   }
   std::vector<ValueRef> elements;
   for (guint i = 0; i < vesk::security::kKeyNumberCount; ++i) {
     elements.emplace_back(jsc_value_object_get_property_at_index(array, i));
     if (numbers_only && !IsNumber(elements.back().get())) {
-      *exception = "value should be Number";
+      call.Throw("value should be Number");
       return std::nullopt;
     }
   }
@@ -45,76 +45,51 @@ vesk::security::SessionKey SessionKeyOf(const std::vector<ValueRef>& elements) {
   return vesk::security::SessionKeyFromNumbers(numbers);
 }
 
-}  // namespace
-
-void Security::RegisterApis() {
-  RegisterFunction("getSessionKey", &Security::GetSessionKey);
-  RegisterFunction("createGuid", &Security::CreateGuid);
-  RegisterFunction("newMD5", &Security::NewMD5);
-  RegisterFunction("newCRC", &Security::NewCRC);
-  RegisterFunction("newZlib", &Security::NewZlib);
-  RegisterFunction("getOperateAccessKey", &Security::GetOperateAccessKey);
-}
-
-bool Security::GetSessionKey(JSCValue*, const Arguments& arguments, JSCValue** retval,
-                             std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsArray(arguments[0]), 0, "Array", exception))
-    return true;
-  const auto elements = KeyElements(arguments[0], /*numbers_only=*/false, exception);
-  if (!elements) return true;
+void GetSessionKey(Security&, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsArray(call[0]), 0, "Array")) return;
+  const auto elements = KeyElements(call[0], /*numbers_only=*/false, call);
+  if (!elements) return;
   const auto wrapped = vesk::security::WrapSessionKey(SessionKeyOf(*elements));
-  if (!wrapped) {
-    *exception = "rsa fialed";
-    return true;
-  }
-  *retval = jsc_value_new_string(jsc_context_get_current(), wrapped->c_str());
-  return true;
+  if (!wrapped) return call.Throw("rsa fialed");
+  call.ReturnString(*wrapped);
 }
 
-bool Security::CreateGuid(JSCValue*, const Arguments& arguments, JSCValue** retval, std::string* exception) {
-  if (!CheckCount(arguments, 0, exception)) return true;
+void CreateGuid(Security&, Call& call) {
+  if (!call.ExpectCount(0)) return;
   const auto guid = vesk::security::CreateGuid();
-  if (!guid) {
-    *exception = "Failed to create guid";
-    return true;
-  }
-  *retval = jsc_value_new_string(jsc_context_get_current(), guid->c_str());
-  return true;
+  if (!guid) return call.Throw("Failed to create guid");
+  call.ReturnString(*guid);
 }
 
-bool Security::NewMD5(JSCValue*, const Arguments&, JSCValue** retval, std::string*) {
-  *retval = MD5::New()->CreateOwnedObject(jsc_context_get_current());
-  return true;
-}
+void NewMD5(Security&, Call& call) { call.Return(MD5::New()->CreateOwnedObject(call.context())); }
+void NewCRC(Security&, Call& call) { call.Return(CRC32::New()->CreateOwnedObject(call.context())); }
+void NewZlib(Security&, Call& call) { call.Return(Compress::New()->CreateOwnedObject(call.context())); }
 
-bool Security::NewCRC(JSCValue*, const Arguments&, JSCValue** retval, std::string*) {
-  *retval = CRC32::New()->CreateOwnedObject(jsc_context_get_current());
-  return true;
-}
-
-bool Security::NewZlib(JSCValue*, const Arguments&, JSCValue** retval, std::string*) {
-  *retval = Compress::New()->CreateOwnedObject(jsc_context_get_current());
-  return true;
-}
-
-bool Security::GetOperateAccessKey(JSCValue*, const Arguments& arguments, JSCValue** retval,
-                                   std::string* exception) {
-  if (!CheckCount(arguments, 2, exception) || !CheckArgument(IsArray(arguments[0]), 0, "Array", exception) ||
-      !CheckArgument(IsString(arguments[1]), 1, "String", exception))
-    return true;
-  const auto elements = KeyElements(arguments[0], /*numbers_only=*/true, exception);
-  if (!elements) return true;
+void GetOperateAccessKey(Security&, Call& call) {
+  if (!call.ExpectCount(2) || !call.Expect(IsArray(call[0]), 0, "Array") ||
+      !call.Expect(IsString(call[1]), 1, "String"))
+    return;
+  const auto elements = KeyElements(call[0], /*numbers_only=*/true, call);
+  if (!elements) return;
   // UTF-8 with its length: a text may hold NUL characters.
-  std::unique_ptr<GBytes, decltype(&g_bytes_unref)> text(jsc_value_to_string_as_bytes(arguments[1]),
-                                                         &g_bytes_unref);
+  g_autoptr(GBytes) text = jsc_value_to_string_as_bytes(call[1]);
   gsize size = 0;
-  const auto* data = text ? static_cast<const char*>(g_bytes_get_data(text.get(), &size)) : nullptr;
+  const auto* data = text ? static_cast<const char*>(g_bytes_get_data(text, &size)) : nullptr;
   const std::string cipher =
       vesk::security::EncryptAccessKey(SessionKeyOf(*elements), vesk::security::BuiltInAccessKeyIv(),
                                        std::string_view(data ? data : "", data ? size : 0));
-  *retval = jsc_value_new_string(jsc_context_get_current(),
-                                 vesk::security::Base64UrlEncodeNoPadding(cipher).c_str());
-  return true;
+  call.ReturnString(vesk::security::Base64UrlEncodeNoPadding(cipher));
+}
+
+}  // namespace
+
+void Security::RegisterApis() {
+  RegisterFunction("getSessionKey", GetSessionKey);
+  RegisterFunction("createGuid", CreateGuid);
+  RegisterFunction("newMD5", NewMD5);
+  RegisterFunction("newCRC", NewCRC);
+  RegisterFunction("newZlib", NewZlib);
+  RegisterFunction("getOperateAccessKey", GetOperateAccessKey);
 }
 
 }  // namespace plugin

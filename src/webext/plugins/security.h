@@ -18,12 +18,6 @@ class Security : public VeskPlugin<Security> {
 
  private:
   Security() : VeskPlugin<Security>("security") {}
-  bool GetSessionKey(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool CreateGuid(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool NewMD5(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool NewCRC(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool NewZlib(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool GetOperateAccessKey(JSCValue*, const Arguments&, JSCValue**, std::string*);
 };
 
 }  // namespace plugin

@@ -11,318 +11,208 @@
 namespace plugin {
 namespace {
 
-using vesk::channel::Op;
-
-JSCContext* Current() { return jsc_context_get_current(); }
+namespace op = vesk::channel::op;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(g_ascii_tolower(c));
   return text;
 }
 
-// A position member as the host wants it: absent, a whole number, or a
-// marker for "present but of the wrong type".
-void PutIntMember(Json::Value* args, JSCValue* options, const char* name) {
+// A position member as the page gave it: absent, a whole number, or
+// present with the wrong type.
+vesk::PositionRequest::IntValue IntMember(JSCValue* options, const char* name) {
   ValueRef member(Member(options, name));
-  if (IsUndefined(member.get())) return;
-  (*args)[name] = IsInt(member.get()) ? Json::Value(static_cast<int>(jsc_value_to_double(member.get())))
-                                      : Json::Value("wrong type");
+  if (IsUndefined(member.get())) return {};
+  if (!IsInt(member.get())) return {vesk::PositionRequest::Type::kWrongType, 0};
+  return {vesk::PositionRequest::Type::kValid, static_cast<int>(jsc_value_to_double(member.get()))};
 }
 
-void PutBoolMember(Json::Value* args, JSCValue* options, const char* name) {
+vesk::PositionRequest::BoolValue BoolMember(JSCValue* options, const char* name) {
   ValueRef member(Member(options, name));
-  if (IsUndefined(member.get())) return;
-  (*args)[name] = IsBool(member.get()) ? Json::Value(static_cast<bool>(jsc_value_to_boolean(member.get())))
-                                       : Json::Value("wrong type");
+  if (IsUndefined(member.get())) return {};
+  if (!IsBool(member.get())) return {vesk::PositionRequest::Type::kWrongType, false};
+  return {vesk::PositionRequest::Type::kValid, static_cast<bool>(jsc_value_to_boolean(member.get()))};
+}
+
+void BringWindowToTop(Winhelper& self, Call& call) { AskHost<op::BringWindowToTop>(self.page_id(), call); }
+
+void DragWindow(Winhelper& self, Call& call) {
+  if (call.ExpectCount(0)) AskHost<op::DragWindow>(self.page_id(), call);
+}
+
+void GetWindowOpacity(Winhelper& self, Call& call) {
+  if (!call.ExpectCount(0)) return;
+  if (const auto result = AskHost<op::GetWindowOpacity>(self.page_id(), call))
+    call.ReturnNumber(result->opacity);
+}
+
+// The launch flags, each absent (false) or a boolean.
+bool ReadLaunchFlags(JSCValue* options, op::LaunchWindow::Request* launch, Call& call) {
+  std::string flag_error;
+  const std::pair<const char*, bool*> flags[] = {{"visible", &launch->visible},
+                                                 {"resizable", &launch->resizable},
+                                                 {"taskbarButton", &launch->taskbar_button}};
+  for (const auto& [flag, value] : flags) {
+    ValueRef member = Member(options, flag);
+    if (IsBool(member.get()))
+      *value = jsc_value_to_boolean(member.get());
+    else if (!IsUndefined(member.get()))
+      flag_error = std::string(flag) + " should only be boolean";
+  }
+  if (!flag_error.empty()) call.Throw(flag_error);
+  return flag_error.empty();
+}
+
+void LaunchWindow(Winhelper& self, Call& call) {
+  if (!call.ExpectCount(3) || !call.Expect(IsString(call[0]), 0, "String") ||
+      !call.Expect(IsObject(call[1]), 1, "Object") || !call.Expect(IsObject(call[2]), 2, "Object"))
+    return;
+  ValueRef x = Member(call[1], "x"), y = Member(call[1], "y");
+  ValueRef width = Member(call[1], "width"), height = Member(call[1], "height");
+  const std::pair<JSCValue*, const char*> numbers[] = {{x.get(), "x should be Number"},
+                                                       {y.get(), "y should be Number"},
+                                                       {width.get(), "width should be Number"},
+                                                       {height.get(), "height should be Number"}};
+  for (const auto& [value, message] : numbers)
+    if (!IsNumber(value)) return call.Throw(message);
+  op::LaunchWindow::Request launch;
+  if (!ReadLaunchFlags(call[2], &launch, call)) return;
+  const int left = jsc_value_to_int32(x.get()), top = jsc_value_to_int32(y.get());
+  launch.url = ToStdString(call[0]);
+  launch.rect = {left, top, left + jsc_value_to_int32(width.get()), top + jsc_value_to_int32(height.get())};
+  if (!AskHost<op::LaunchWindow>(self.page_id(), call, launch)) return;
+  // The engine's own synchronous road gives the new window's global object;
+  // the host recognises the launch it was just told about.
+  ValueRef global(jsc_context_get_global_object(call.context()));
+  ValueRef url(jsc_value_new_string(call.context(), launch.url.c_str()));
+  ValueRef target(jsc_value_new_string(call.context(), "_blank"));
+  JSCValue* open_arguments[] = {url.get(), target.get()};
+  ValueRef opened(jsc_value_object_invoke_methodv(global.get(), "open", 2, open_arguments));
+  if (!opened || !jsc_value_is_object(opened.get())) return call.Throw("LaunchWindow Failed.");
+  call.Return(std::move(opened));
+}
+
+void PopUpMenu(Winhelper& self, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  AskHost<op::PopUpMenu>(self.page_id(), call, {ToStdString(call[0])});
+}
+
+void GetWindowPosition(Winhelper& self, Call& call) {
+  if (!call.ExpectCount(0)) return;
+  const auto result = AskHost<op::GetWindowPosition>(self.page_id(), call);
+  if (!result) return;
+  const vesk::WindowRect& r = result->rect;
+  ValueRef rect = NewRectangleValue(call.context(), r.left, r.top, r.right, r.bottom);
+  ValueRef topmost(jsc_value_new_boolean(call.context(), result->topmost));
+  DefineReadOnly(rect.get(), "topmost", topmost.get());
+  call.Return(std::move(rect));
+}
+
+void GetWindowInfo(Winhelper& self, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  if (ToStdString(call[0]) != "status") return;
+  const auto result = AskHost<op::GetWindowInfo>(self.page_id(), call);
+  if (!result) return;
+  ValueRef info(jsc_value_new_object(call.context(), nullptr, nullptr));
+  ValueRef visible(jsc_value_new_boolean(call.context(), result->visible));
+  ValueRef status(jsc_value_new_string(call.context(), result->status.c_str()));
+  DefineReadOnly(info.get(), "visible", visible.get());
+  DefineReadOnly(info.get(), "status", status.get());
+  call.Return(std::move(info));
+}
+
+void SetWindowOpacity(Winhelper& self, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsNumber(call[0]), 0, "Number")) return;
+  const double opacity = jsc_value_to_double(call[0]);
+  // JSON has no NaN or infinities; those leave the window alone.
+  if (std::isfinite(opacity)) AskHost<op::SetWindowOpacity>(self.page_id(), call, {opacity});
+}
+
+void SetWindowSizeLimit(Winhelper& self, Call& call) {
+  if (!call.ExpectCount(2)) return;
+  for (size_t index = 0; index < 2; ++index) {
+    JSCValue* limit = call[index];
+    if (IsUndefined(limit)) continue;
+    ValueRef x = Member(limit, "x"), y = Member(limit, "y");
+    if (!IsNumber(x.get())) return call.Throw("x should be Number");
+    if (!IsNumber(y.get())) return call.Throw("y should be Number");
+    const op::SetWindowSizeLimit::Request request{jsc_value_to_int32(x.get()), jsc_value_to_int32(y.get()),
+                                                  index == 1};
+    if (!AskHost<op::SetWindowSizeLimit>(self.page_id(), call, request)) return;
+  }
+}
+
+void SetWindowPosition(Winhelper& self, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsObject(call[0]), 0, "Object")) return;
+  op::SetWindowPosition::Request request;
+  vesk::PositionRequest& position = request.position;
+  position.x = IntMember(call[0], "x");
+  position.y = IntMember(call[0], "y");
+  position.width = IntMember(call[0], "width");
+  position.height = IntMember(call[0], "height");
+  position.topmost = BoolMember(call[0], "topmost");
+  position.active = BoolMember(call[0], "active");
+  const auto result = AskHost<op::SetWindowPosition>(self.page_id(), call, request);
+  if (result && !result->error.empty()) call.Throw(result->error);
+}
+
+void SetWindowTitle(Winhelper& self, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  AskHost<op::SetWindowTitle>(self.page_id(), call, {ToStdString(call[0])});
+}
+
+void SetWindowIconFromLocalFile(Winhelper& self, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  std::string path;
+  if (!vesk::DumpUrlToTempFile(ToStdString(call[0]), ExtensionState::Get().program_dir,
+                               vesk::CommandLine::ForCurrentProcess(), g_get_tmp_dir(), &path))
+    return;  // content that cannot be written changes nothing, silently
+  AskHost<op::SetWindowIcon>(self.page_id(), call, {path});
+}
+
+void ShowWindow(Winhelper& self, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  const auto command = vesk::channel::FromName<vesk::channel::ShowCommand>(Lower(ToStdString(call[0])));
+  if (!command) return call.Throw("Invalid parameters");
+  AskHost<op::ShowWindow>(self.page_id(), call, {*command});
+}
+
+void SizeWindow(Winhelper& self, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  const auto result = AskHost<op::SizeWindow>(self.page_id(), call, {Lower(ToStdString(call[0]))});
+  // A minimised or maximised window is left alone and no name is tested.
+  if (result && result->known == false) call.Throw("Invalid parameters");
 }
 
 }  // namespace
 
 void Winhelper::RegisterApis() {
-  RegisterFunction("bringWindowToTop", &Winhelper::BringWindowToTop);
-  RegisterFunction("dragWindow", &Winhelper::DragWindow);
-  RegisterFunction("getWindowOpacity", &Winhelper::GetWindowOpacity);
-  RegisterFunction("launchWindow", &Winhelper::LaunchWindow);
-  RegisterFunction("popUpMenu", &Winhelper::PopUpMenu);
-  RegisterFunction("getWindowPosition", &Winhelper::GetWindowPosition);
-  RegisterFunction("getWindowInfo", &Winhelper::GetWindowInfo);
-  RegisterFunction("setWindowOpacity", &Winhelper::SetWindowOpacity);
-  RegisterFunction("setWindowSizeLimit", &Winhelper::SetWindowSizeLimit);
-  RegisterFunction("setWindowPosition", &Winhelper::SetWindowPosition);
-  RegisterFunction("setWindowTitle", &Winhelper::SetWindowTitle);
-  RegisterFunction("setWindowIconFromLocalFile", &Winhelper::SetWindowIconFromLocalFile);
-  RegisterFunction("showWindow", &Winhelper::ShowWindow);
-  RegisterFunction("sizeWindow", &Winhelper::SizeWindow);
-  RegisterProperty("onMenuClick", &Winhelper::GetOnMenuClick, &Winhelper::SetOnMenuClick);
-  RegisterProperty("onLoseFocus", &Winhelper::GetOnLoseFocus, &Winhelper::SetOnLoseFocus);
-  RegisterProperty("onClose", &Winhelper::GetOnClose, &Winhelper::SetOnClose);
+  RegisterFunction("bringWindowToTop", BringWindowToTop);
+  RegisterFunction("dragWindow", DragWindow);
+  RegisterFunction("getWindowOpacity", GetWindowOpacity);
+  RegisterFunction("launchWindow", LaunchWindow);
+  RegisterFunction("popUpMenu", PopUpMenu);
+  RegisterFunction("getWindowPosition", GetWindowPosition);
+  RegisterFunction("getWindowInfo", GetWindowInfo);
+  RegisterFunction("setWindowOpacity", SetWindowOpacity);
+  RegisterFunction("setWindowSizeLimit", SetWindowSizeLimit);
+  RegisterFunction("setWindowPosition", SetWindowPosition);
+  RegisterFunction("setWindowTitle", SetWindowTitle);
+  RegisterFunction("setWindowIconFromLocalFile", SetWindowIconFromLocalFile);
+  RegisterFunction("showWindow", ShowWindow);
+  RegisterFunction("sizeWindow", SizeWindow);
+  RegisterHandlerProperty("onMenuClick", &menu_click_handler_);
+  RegisterHandlerProperty("onLoseFocus", &lose_focus_handler_);
+  // The page is known only once the object is attached.
+  RegisterHandlerProperty(
+      "onClose", HandlerSlot{[this] { return CloseHandlers::Get().Get(page_id_); },
+                             [this](JSCValue* value) { CloseHandlers::Get().Set(page_id_, value); }});
 }
 
 void Winhelper::ReleaseScriptValues() {
   menu_click_handler_.reset();
   lose_focus_handler_.reset();
   VeskJsObjectBase::ReleaseScriptValues();
-}
-
-bool Winhelper::BringWindowToTop(JSCValue*, const Arguments&, JSCValue**, std::string* exception) {
-  CallHost(Op::kWinBringToTop, page_id_, Json::Value(Json::objectValue), exception);
-  return true;
-}
-
-bool Winhelper::DragWindow(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckCount(arguments, 0, exception)) return true;
-  CallHost(Op::kWinDragWindow, page_id_, Json::Value(Json::objectValue), exception);
-  return true;
-}
-
-bool Winhelper::GetWindowOpacity(JSCValue*, const Arguments& arguments, JSCValue** retval,
-                                 std::string* exception) {
-  if (!CheckCount(arguments, 0, exception)) return true;
-  const auto result = CallHost(Op::kWinGetOpacity, page_id_, Json::Value(Json::objectValue), exception);
-  if (result) *retval = jsc_value_new_number(Current(), (*result)["opacity"].asDouble());
-  return true;
-}
-
-bool Winhelper::LaunchWindow(JSCValue*, const Arguments& arguments, JSCValue** retval,
-                             std::string* exception) {
-  if (!CheckCount(arguments, 3, exception) ||
-      !CheckArgument(IsString(arguments[0]), 0, "String", exception) ||
-      !CheckArgument(IsObject(arguments[1]), 1, "Object", exception) ||
-      !CheckArgument(IsObject(arguments[2]), 2, "Object", exception))
-    return true;
-  ValueRef x(Member(arguments[1], "x")), y(Member(arguments[1], "y"));
-  ValueRef width(Member(arguments[1], "width")), height(Member(arguments[1], "height"));
-  const std::pair<JSCValue*, const char*> numbers[] = {{x.get(), "x should be Number"},
-                                                       {y.get(), "y should be Number"},
-                                                       {width.get(), "width should be Number"},
-                                                       {height.get(), "height should be Number"}};
-  for (const auto& [value, message] : numbers) {
-    if (!IsNumber(value)) {
-      *exception = message;
-      return true;
-    }
-  }
-  Json::Value args(Json::objectValue);
-  std::string flag_error;
-  for (const char* flag : {"visible", "resizable", "taskbarButton"}) {
-    ValueRef member(Member(arguments[2], flag));
-    if (IsUndefined(member.get())) {
-      args[flag] = false;
-    } else if (IsBool(member.get())) {
-      args[flag] = static_cast<bool>(jsc_value_to_boolean(member.get()));
-    } else {
-      flag_error = std::string(flag) + " should only be boolean";
-    }
-  }
-  if (!flag_error.empty()) {
-    *exception = flag_error;
-    return true;
-  }
-  const std::string url = ToStdString(arguments[0]);
-  const int left = jsc_value_to_int32(x.get()), top = jsc_value_to_int32(y.get());
-  args["url"] = url;
-  args["left"] = left;
-  args["top"] = top;
-  args["right"] = left + jsc_value_to_int32(width.get());
-  args["bottom"] = top + jsc_value_to_int32(height.get());
-  if (!CallHost(Op::kWinLaunchWindow, page_id_, args, exception)) return true;
-  // The engine's own synchronous road gives the new window's global object;
-  // the host recognises the launch it was just told about.
-  JSCValue* global = jsc_context_get_global_object(Current());
-  JSCValue* url_value = jsc_value_new_string(Current(), url.c_str());
-  JSCValue* target = jsc_value_new_string(Current(), "_blank");
-  JSCValue* open_arguments[] = {url_value, target};
-  JSCValue* opened = jsc_value_object_invoke_methodv(global, "open", 2, open_arguments);
-  g_object_unref(target);
-  g_object_unref(url_value);
-  g_object_unref(global);
-  if (!opened || !jsc_value_is_object(opened)) {
-    if (opened) g_object_unref(opened);
-    *exception = "LaunchWindow Failed.";
-    return true;
-  }
-  *retval = opened;
-  return true;
-}
-
-bool Winhelper::PopUpMenu(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception))
-    return true;
-  Json::Value args(Json::objectValue);
-  args["json"] = ToStdString(arguments[0]);
-  CallHost(Op::kWinPopUpMenu, page_id_, args, exception);
-  return true;
-}
-
-bool Winhelper::GetWindowPosition(JSCValue*, const Arguments& arguments, JSCValue** retval,
-                                  std::string* exception) {
-  if (!CheckCount(arguments, 0, exception)) return true;
-  const auto result = CallHost(Op::kWinGetPosition, page_id_, Json::Value(Json::objectValue), exception);
-  if (!result) return true;
-  const Json::Value& r = *result;
-  JSCValue* rect = NewRectangleValue(Current(), r["left"].asInt(), r["top"].asInt(), r["right"].asInt(),
-                                     r["bottom"].asInt());
-  JSCValue* topmost = jsc_value_new_boolean(Current(), r["topmost"].asBool());
-  DefineReadOnly(rect, "topmost", topmost);
-  g_object_unref(topmost);
-  *retval = rect;
-  return true;
-}
-
-bool Winhelper::GetWindowInfo(JSCValue*, const Arguments& arguments, JSCValue** retval,
-                              std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception))
-    return true;
-  if (ToStdString(arguments[0]) != "status") return true;
-  const auto result = CallHost(Op::kWinGetWindowInfo, page_id_, Json::Value(Json::objectValue), exception);
-  if (!result) return true;
-  JSCValue* info = jsc_value_new_object(Current(), nullptr, nullptr);
-  JSCValue* visible = jsc_value_new_boolean(Current(), (*result)["visible"].asBool());
-  JSCValue* status = jsc_value_new_string(Current(), (*result)["status"].asString().c_str());
-  DefineReadOnly(info, "visible", visible);
-  DefineReadOnly(info, "status", status);
-  g_object_unref(visible);
-  g_object_unref(status);
-  *retval = info;
-  return true;
-}
-
-bool Winhelper::SetWindowOpacity(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsNumber(arguments[0]), 0, "Number", exception))
-    return true;
-  Json::Value args(Json::objectValue);
-  const double opacity = jsc_value_to_double(arguments[0]);
-  // JSON has no NaN or infinities; those leave the window alone.
-  if (!std::isfinite(opacity)) return true;
-  args["opacity"] = opacity;
-  CallHost(Op::kWinSetOpacity, page_id_, args, exception);
-  return true;
-}
-
-bool Winhelper::SetWindowSizeLimit(JSCValue*, const Arguments& arguments, JSCValue**,
-                                   std::string* exception) {
-  if (!CheckCount(arguments, 2, exception)) return true;
-  for (int index = 0; index < 2; ++index) {
-    JSCValue* limit = arguments[static_cast<size_t>(index)];
-    if (IsUndefined(limit)) continue;
-    ValueRef x(Member(limit, "x")), y(Member(limit, "y"));
-    if (!IsNumber(x.get())) {
-      *exception = "x should be Number";
-      return true;
-    }
-    if (!IsNumber(y.get())) {
-      *exception = "y should be Number";
-      return true;
-    }
-    Json::Value args(Json::objectValue);
-    args["width"] = jsc_value_to_int32(x.get());
-    args["height"] = jsc_value_to_int32(y.get());
-    args["maximum"] = index == 1;
-    if (!CallHost(Op::kWinSetSizeLimit, page_id_, args, exception)) return true;
-  }
-  return true;
-}
-
-bool Winhelper::SetWindowPosition(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsObject(arguments[0]), 0, "Object", exception))
-    return true;
-  Json::Value args(Json::objectValue);
-  for (const char* name : {"x", "y", "width", "height"}) PutIntMember(&args, arguments[0], name);
-  for (const char* name : {"topmost", "active"}) PutBoolMember(&args, arguments[0], name);
-  const auto result = CallHost(Op::kWinSetPosition, page_id_, args, exception);
-  if (result && !(*result)["error"].asString().empty()) *exception = (*result)["error"].asString();
-  return true;
-}
-
-bool Winhelper::SetWindowTitle(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception))
-    return true;
-  Json::Value args(Json::objectValue);
-  args["title"] = ToStdString(arguments[0]);
-  CallHost(Op::kWinSetTitle, page_id_, args, exception);
-  return true;
-}
-
-bool Winhelper::SetWindowIconFromLocalFile(JSCValue*, const Arguments& arguments, JSCValue**,
-                                           std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception))
-    return true;
-  std::string path;
-  if (!vesk::DumpUrlToTempFile(ToStdString(arguments[0]), ExtensionState::Get().program_dir,
-                               vesk::CommandLine::ForCurrentProcess(), g_get_tmp_dir(), &path))
-    return true;  // content that cannot be written changes nothing, silently
-  Json::Value args(Json::objectValue);
-  args["path"] = path;
-  CallHost(Op::kWinSetIcon, page_id_, args, exception);
-  return true;
-}
-
-bool Winhelper::ShowWindow(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception))
-    return true;
-  const std::string command = Lower(ToStdString(arguments[0]));
-  if (command != "show" && command != "hide" && command != "restore" && command != "minimize" &&
-      command != "maximize") {
-    *exception = "Invalid parameters";
-    return true;
-  }
-  Json::Value args(Json::objectValue);
-  args["command"] = command;
-  CallHost(Op::kWinShowWindow, page_id_, args, exception);
-  return true;
-}
-
-bool Winhelper::SizeWindow(JSCValue*, const Arguments& arguments, JSCValue**, std::string* exception) {
-  if (!CheckCount(arguments, 1, exception) || !CheckArgument(IsString(arguments[0]), 0, "String", exception))
-    return true;
-  Json::Value args(Json::objectValue);
-  args["edge"] = Lower(ToStdString(arguments[0]));
-  const auto result = CallHost(Op::kWinSizeWindow, page_id_, args, exception);
-  // A minimised or maximised window is left alone and no name is tested.
-  if (result && result->isMember("known") && !(*result)["known"].asBool()) *exception = "Invalid parameters";
-  return true;
-}
-
-bool Winhelper::GetOnMenuClick(JSCValue*, JSCValue** retval, std::string*) {
-  *retval = menu_click_handler_.ref();
-  return true;
-}
-
-bool Winhelper::SetOnMenuClick(JSCValue*, JSCValue* value, std::string* exception) {
-  if (!IsFunction(value)) {
-    *exception = "value should be Function";
-    return true;
-  }
-  menu_click_handler_.reset(JSC_VALUE(g_object_ref(value)));
-  return true;
-}
-
-bool Winhelper::GetOnLoseFocus(JSCValue*, JSCValue** retval, std::string*) {
-  *retval = lose_focus_handler_.ref();
-  return true;
-}
-
-bool Winhelper::SetOnLoseFocus(JSCValue*, JSCValue* value, std::string* exception) {
-  if (!IsFunction(value)) {
-    *exception = "value should be Function";
-    return true;
-  }
-  lose_focus_handler_.reset(JSC_VALUE(g_object_ref(value)));
-  return true;
-}
-
-bool Winhelper::GetOnClose(JSCValue*, JSCValue** retval, std::string*) {
-  *retval = CloseHandlers::Get().Get(page_id_);
-  return true;
-}
-
-bool Winhelper::SetOnClose(JSCValue*, JSCValue* value, std::string* exception) {
-  if (!IsFunction(value)) {
-    *exception = "value should be Function";
-    return true;
-  }
-  CloseHandlers::Get().Set(page_id_, value);
-  return true;
 }
 
 }  // namespace plugin

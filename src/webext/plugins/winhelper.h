@@ -18,28 +18,6 @@ class Winhelper : public VeskPlugin<Winhelper> {
  private:
   Winhelper() : VeskPlugin<Winhelper>("winhelper") {}
 
-  bool BringWindowToTop(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool DragWindow(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool GetWindowOpacity(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool LaunchWindow(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool PopUpMenu(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool GetWindowPosition(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool GetWindowInfo(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool SetWindowOpacity(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool SetWindowSizeLimit(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool SetWindowPosition(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool SetWindowTitle(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool SetWindowIconFromLocalFile(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool ShowWindow(JSCValue*, const Arguments&, JSCValue**, std::string*);
-  bool SizeWindow(JSCValue*, const Arguments&, JSCValue**, std::string*);
-
-  bool GetOnMenuClick(JSCValue*, JSCValue**, std::string*);
-  bool SetOnMenuClick(JSCValue*, JSCValue*, std::string*);
-  bool GetOnLoseFocus(JSCValue*, JSCValue**, std::string*);
-  bool SetOnLoseFocus(JSCValue*, JSCValue*, std::string*);
-  bool GetOnClose(JSCValue*, JSCValue**, std::string*);
-  bool SetOnClose(JSCValue*, JSCValue*, std::string*);
-
   ValueRef menu_click_handler_;
   ValueRef lose_focus_handler_;
 };

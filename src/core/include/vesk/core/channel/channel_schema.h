@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "vesk/core/channel/operations.h"
+
 namespace vesk::channel {
 
 inline constexpr int kVersion = 1;
@@ -25,39 +27,6 @@ inline constexpr int kVersion = 1;
 inline constexpr uint32_t kMaxFrameBytes = 1 << 20;
 // How long a page waits for the host before its call throws.
 inline constexpr int kRequestTimeoutMs = 15000;
-
-enum class Op : uint32_t {
-  kHello = 1,
-  // App::Delegate and host services for app
-  kAppExit = 10,
-  // Winhelper::Delegate and window operations
-  kWinPopUpMenu = 20,
-  kWinLaunchWindow = 21,
-  kWinSetIcon = 22,
-  kWinSetPosition = 23,
-  kWinGetPosition = 24,
-  kWinSetSizeLimit = 25,
-  kWinSetTitle = 26,
-  kWinGetOpacity = 27,
-  kWinSetOpacity = 28,
-  kWinBringToTop = 29,
-  kWinShowWindow = 30,
-  kWinDragWindow = 31,
-  kWinSizeWindow = 32,
-  kWinGetWindowInfo = 33,
-  // Os::Delegate and system questions
-  kOsIsAeroStyleEnabled = 40,
-  kOsNavigateExternal = 41,
-  kOsHasFullScreenWindow = 42,
-  kOsGetWorkArea = 43,
-  kOsGetLastInputMs = 44,
-  // ErrorProcessor
-  kErrorSetUrl = 50,
-  kErrorSetData = 51,
-  kErrorGetData = 52,
-  // Browser::Delegate
-  kBrowserClick = 60,
-};
 
 enum class Error : uint32_t {
   kOk = 0,

@@ -1,0 +1,29 @@
+// The UI process's end of the page channel's operations: decodes a request
+// by the operation table, finds the delegate that answers it and encodes the
+// result. It knows no window system; the host supplies the delegates.
+#pragma once
+
+#include <cstdint>
+
+#include "vesk/core/channel/channel_schema.h"
+#include "vesk/core/channel/operations.h"
+
+namespace vesk::channel {
+
+// Where the dispatcher finds the delegates. UI main thread only.
+class HostEnd {
+ public:
+  // The delegates of the page's host window, or null when it is gone.
+  virtual WindowDelegates* WindowOf(uint64_t page_id) = 0;
+  virtual ServiceDelegates& Services() = 0;
+
+ protected:
+  virtual ~HostEnd() = default;
+};
+
+// Never throws: a request that cannot be decoded gets kBadRequest, one for a
+// window that is gone kNoWindow, an unknown operation kUnknownOp (kNoWindow
+// when the page has no window either).
+Response Dispatch(const Request& request, HostEnd& host);
+
+}  // namespace vesk::channel

@@ -1,0 +1,404 @@
+// The page channel's operations, one entry each: its number, its request
+// and result, whether it needs the page's host window (which delegate
+// answers it), and through the member lists its wire form. The web process
+// sends an operation with plugin::AskHost<op::X>; the UI process's
+// dispatcher decodes it and calls the delegate's Handle for that request
+// type. docs/howto.md lists the steps to add one.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "vesk/core/browser/window_geometry.h"
+#include "vesk/core/channel/members.h"
+
+namespace vesk::channel {
+
+enum class Op : uint32_t {
+  kHello = 1,
+  kAppExit = 10,
+  kWinPopUpMenu = 20,
+  kWinLaunchWindow = 21,
+  kWinSetIcon = 22,
+  kWinSetPosition = 23,
+  kWinGetPosition = 24,
+  kWinSetSizeLimit = 25,
+  kWinSetTitle = 26,
+  kWinGetOpacity = 27,
+  kWinSetOpacity = 28,
+  kWinBringToTop = 29,
+  kWinShowWindow = 30,
+  kWinDragWindow = 31,
+  kWinSizeWindow = 32,
+  kWinGetWindowInfo = 33,
+  kOsIsAeroStyleEnabled = 40,
+  kOsNavigateExternal = 41,
+  kOsHasFullScreenWindow = 42,
+  kOsGetWorkArea = 43,
+  kOsGetLastInputMs = 44,
+  kErrorSetUrl = 50,
+  kErrorSetData = 51,
+  kErrorGetData = 52,
+};
+
+enum class ShowCommand { kShow, kHide, kRestore, kMinimize, kMaximize };
+inline std::span<const std::pair<const char*, ShowCommand>> NamesOf(ShowCommand) {
+  static constexpr std::array<std::pair<const char*, ShowCommand>, 5> kNames{{
+      {"show", ShowCommand::kShow},
+      {"hide", ShowCommand::kHide},
+      {"restore", ShowCommand::kRestore},
+      {"minimize", ShowCommand::kMinimize},
+      {"maximize", ShowCommand::kMaximize},
+  }};
+  return kNames;
+}
+
+enum class WindowEdge { kLeft, kTop, kRight, kBottom, kTopLeft, kTopRight, kBottomLeft, kBottomRight };
+inline std::span<const std::pair<const char*, WindowEdge>> NamesOf(WindowEdge) {
+  static constexpr std::array<std::pair<const char*, WindowEdge>, 8> kNames{{
+      {"left", WindowEdge::kLeft},
+      {"top", WindowEdge::kTop},
+      {"right", WindowEdge::kRight},
+      {"bottom", WindowEdge::kBottom},
+      {"topleft", WindowEdge::kTopLeft},
+      {"topright", WindowEdge::kTopRight},
+      {"bottomleft", WindowEdge::kBottomLeft},
+      {"bottomright", WindowEdge::kBottomRight},
+  }};
+  return kNames;
+}
+
+// The value of |name| in an enumeration's name list.
+template <typename E>
+std::optional<E> FromName(const std::string& name) {
+  for (const auto& [known, item] : NamesOf(E{}))
+    if (name == known) return item;
+  return std::nullopt;
+}
+
+// The delegates: who answers an operation. Window delegates belong to the
+// page's host window; the others are process-wide services.
+class AppDelegate;
+class WinhelperDelegate;
+class OsDelegate;
+class OsServicesDelegate;
+class ErrorDataDelegate;
+
+template <Op kNumber, typename DelegateType, bool kWindow>
+struct Operation {
+  static constexpr Op kOp = kNumber;
+  static constexpr bool kNeedsWindow = kWindow;
+  using Delegate = DelegateType;
+};
+template <Op kNumber, typename DelegateType>
+using WindowOperation = Operation<kNumber, DelegateType, true>;
+template <Op kNumber, typename DelegateType>
+using ServiceOperation = Operation<kNumber, DelegateType, false>;
+
+namespace op {
+
+// app.exit
+struct Exit : WindowOperation<Op::kAppExit, AppDelegate> {
+  struct Request : NoMembers {};
+  struct Result : NoMembers {};
+};
+
+// winhelper.popUpMenu: the menu description as the page wrote it.
+struct PopUpMenu : WindowOperation<Op::kWinPopUpMenu, WinhelperDelegate> {
+  struct Request {
+    std::string json;
+    static void Members(auto& self, auto&& member) { member("json", self.json); }
+  };
+  struct Result : NoMembers {};
+};
+
+// winhelper.launchWindow, announced before the page calls window.open.
+struct LaunchWindow : WindowOperation<Op::kWinLaunchWindow, WinhelperDelegate> {
+  struct Request {
+    std::string url;
+    WindowRect rect;
+    bool visible = false;
+    bool resizable = false;
+    bool taskbar_button = false;
+    static void Members(auto& self, auto&& member) {
+      member("url", self.url);
+      member("rect", self.rect);
+      member("visible", self.visible);
+      member("resizable", self.resizable);
+      member("taskbarButton", self.taskbar_button);
+    }
+  };
+  struct Result : NoMembers {};
+};
+
+// winhelper.setWindowIconFromLocalFile, with the content already in a file.
+struct SetWindowIcon : WindowOperation<Op::kWinSetIcon, WinhelperDelegate> {
+  struct Request {
+    std::string path;
+    static void Members(auto& self, auto&& member) { member("path", self.path); }
+  };
+  struct Result : NoMembers {};
+};
+
+struct SetWindowPosition : WindowOperation<Op::kWinSetPosition, WinhelperDelegate> {
+  struct Request {
+    PositionRequest position;
+    static void Members(auto& self, auto&& member) {
+      member("x", self.position.x);
+      member("y", self.position.y);
+      member("width", self.position.width);
+      member("height", self.position.height);
+      member("topmost", self.position.topmost);
+      member("active", self.position.active);
+    }
+  };
+  struct Result {
+    std::string error;  // "" when none
+    static void Members(auto& self, auto&& member) { member("error", self.error); }
+  };
+};
+
+struct GetWindowPosition : WindowOperation<Op::kWinGetPosition, WinhelperDelegate> {
+  struct Request : NoMembers {};
+  struct Result {
+    WindowRect rect;
+    bool topmost = false;
+    static void Members(auto& self, auto&& member) {
+      member("rect", self.rect);
+      member("topmost", self.topmost);
+    }
+  };
+};
+
+struct SetWindowSizeLimit : WindowOperation<Op::kWinSetSizeLimit, WinhelperDelegate> {
+  struct Request {
+    int width = 0;
+    int height = 0;
+    bool maximum = false;  // false: the minimum
+    static void Members(auto& self, auto&& member) {
+      member("width", self.width);
+      member("height", self.height);
+      member("maximum", self.maximum);
+    }
+  };
+  struct Result : NoMembers {};
+};
+
+struct SetWindowTitle : WindowOperation<Op::kWinSetTitle, WinhelperDelegate> {
+  struct Request {
+    std::string title;
+    static void Members(auto& self, auto&& member) { member("title", self.title); }
+  };
+  struct Result : NoMembers {};
+};
+
+struct GetWindowOpacity : WindowOperation<Op::kWinGetOpacity, WinhelperDelegate> {
+  struct Request : NoMembers {};
+  struct Result {
+    double opacity = 1;
+    static void Members(auto& self, auto&& member) { member("opacity", self.opacity); }
+  };
+};
+
+struct SetWindowOpacity : WindowOperation<Op::kWinSetOpacity, WinhelperDelegate> {
+  struct Request {
+    double opacity = 1;
+    static void Members(auto& self, auto&& member) { member("opacity", self.opacity); }
+  };
+  struct Result : NoMembers {};
+};
+
+struct BringWindowToTop : WindowOperation<Op::kWinBringToTop, WinhelperDelegate> {
+  struct Request : NoMembers {};
+  struct Result : NoMembers {};
+};
+
+struct ShowWindow : WindowOperation<Op::kWinShowWindow, WinhelperDelegate> {
+  struct Request {
+    ShowCommand command = ShowCommand::kShow;
+    static void Members(auto& self, auto&& member) { member("command", self.command); }
+  };
+  struct Result : NoMembers {};
+};
+
+struct DragWindow : WindowOperation<Op::kWinDragWindow, WinhelperDelegate> {
+  struct Request : NoMembers {};
+  struct Result : NoMembers {};
+};
+
+// winhelper.sizeWindow: the edge name is tested only for a restored window.
+struct SizeWindow : WindowOperation<Op::kWinSizeWindow, WinhelperDelegate> {
+  struct Request {
+    std::string edge;
+    static void Members(auto& self, auto&& member) { member("edge", self.edge); }
+  };
+  struct Result {
+    std::optional<bool> known;  // empty: the window was left alone
+    static void Members(auto& self, auto&& member) { member("known", self.known); }
+  };
+};
+
+struct GetWindowInfo : WindowOperation<Op::kWinGetWindowInfo, WinhelperDelegate> {
+  struct Request : NoMembers {};
+  struct Result {
+    bool visible = false;
+    std::string status;  // "maximize", "minimize" or "restore"
+    static void Members(auto& self, auto&& member) {
+      member("visible", self.visible);
+      member("status", self.status);
+    }
+  };
+};
+
+struct IsAeroStyleEnabled : WindowOperation<Op::kOsIsAeroStyleEnabled, OsDelegate> {
+  struct Request : NoMembers {};
+  struct Result {
+    bool enabled = false;
+    static void Members(auto& self, auto&& member) { member("enabled", self.enabled); }
+  };
+};
+
+struct NavigateExternal : ServiceOperation<Op::kOsNavigateExternal, OsServicesDelegate> {
+  struct Request {
+    std::string target;
+    static void Members(auto& self, auto&& member) { member("target", self.target); }
+  };
+  struct Result : NoMembers {};
+};
+
+struct HasFullScreenWindow : ServiceOperation<Op::kOsHasFullScreenWindow, OsServicesDelegate> {
+  struct Request : NoMembers {};
+  struct Result {
+    bool fullscreen = false;
+    static void Members(auto& self, auto&& member) { member("fullscreen", self.fullscreen); }
+  };
+};
+
+struct GetWorkArea : ServiceOperation<Op::kOsGetWorkArea, OsServicesDelegate> {
+  struct Request : NoMembers {};
+  struct Result {
+    WindowRect area;
+    static void Members(auto& self, auto&& member) { member("area", self.area); }
+  };
+};
+
+struct GetLastInputTime : ServiceOperation<Op::kOsGetLastInputMs, OsServicesDelegate> {
+  struct Request : NoMembers {};
+  struct Result {
+    double milliseconds = 0;
+    static void Members(auto& self, auto&& member) { member("ms", self.milliseconds); }
+  };
+};
+
+struct SetErrorHandlerUrl : ServiceOperation<Op::kErrorSetUrl, ErrorDataDelegate> {
+  struct Request {
+    std::string url;
+    static void Members(auto& self, auto&& member) { member("url", self.url); }
+  };
+  struct Result : NoMembers {};
+};
+
+struct SetErrorData : ServiceOperation<Op::kErrorSetData, ErrorDataDelegate> {
+  struct Request {
+    StringPairs entries;
+    static void Members(auto& self, auto&& member) { member("entries", self.entries); }
+  };
+  struct Result : NoMembers {};
+};
+
+struct GetErrorData : ServiceOperation<Op::kErrorGetData, ErrorDataDelegate> {
+  struct Request : NoMembers {};
+  struct Result {
+    StringPairs entries;
+    static void Members(auto& self, auto&& member) { member("entries", self.entries); }
+  };
+};
+
+}  // namespace op
+
+// Every operation the dispatcher serves.
+template <typename... Operations>
+struct OperationList {};
+using AllOperations =
+    OperationList<op::Exit, op::PopUpMenu, op::LaunchWindow, op::SetWindowIcon, op::SetWindowPosition,
+                  op::GetWindowPosition, op::SetWindowSizeLimit, op::SetWindowTitle, op::GetWindowOpacity,
+                  op::SetWindowOpacity, op::BringWindowToTop, op::ShowWindow, op::DragWindow, op::SizeWindow,
+                  op::GetWindowInfo, op::IsAeroStyleEnabled, op::NavigateExternal, op::HasFullScreenWindow,
+                  op::GetWorkArea, op::GetLastInputTime, op::SetErrorHandlerUrl, op::SetErrorData,
+                  op::GetErrorData>;
+
+// The delegate interfaces: one Handle per operation, told apart by the
+// request type. UI main thread only.
+#define VESK_CHANNEL_HANDLE(Operation) \
+  virtual op::Operation::Result Handle(const op::Operation::Request& request) = 0
+
+class AppDelegate {
+ public:
+  VESK_CHANNEL_HANDLE(Exit);
+
+ protected:
+  virtual ~AppDelegate() = default;
+};
+
+class WinhelperDelegate {
+ public:
+  VESK_CHANNEL_HANDLE(PopUpMenu);
+  // Records the launch the page is about to make through window.open; the
+  // next view its page asks for becomes a new host window with these values.
+  VESK_CHANNEL_HANDLE(LaunchWindow);
+  VESK_CHANNEL_HANDLE(SetWindowIcon);
+  VESK_CHANNEL_HANDLE(SetWindowPosition);
+  VESK_CHANNEL_HANDLE(GetWindowPosition);
+  VESK_CHANNEL_HANDLE(SetWindowSizeLimit);
+  VESK_CHANNEL_HANDLE(SetWindowTitle);
+  VESK_CHANNEL_HANDLE(GetWindowOpacity);
+  VESK_CHANNEL_HANDLE(SetWindowOpacity);
+  VESK_CHANNEL_HANDLE(BringWindowToTop);
+  VESK_CHANNEL_HANDLE(ShowWindow);
+  VESK_CHANNEL_HANDLE(DragWindow);
+  VESK_CHANNEL_HANDLE(SizeWindow);
+  VESK_CHANNEL_HANDLE(GetWindowInfo);
+
+ protected:
+  virtual ~WinhelperDelegate() = default;
+};
+
+class OsDelegate {
+ public:
+  VESK_CHANNEL_HANDLE(IsAeroStyleEnabled);
+
+ protected:
+  virtual ~OsDelegate() = default;
+};
+
+class OsServicesDelegate {
+ public:
+  VESK_CHANNEL_HANDLE(NavigateExternal);
+  VESK_CHANNEL_HANDLE(HasFullScreenWindow);
+  VESK_CHANNEL_HANDLE(GetWorkArea);
+  VESK_CHANNEL_HANDLE(GetLastInputTime);
+
+ protected:
+  virtual ~OsServicesDelegate() = default;
+};
+
+class ErrorDataDelegate {
+ public:
+  VESK_CHANNEL_HANDLE(SetErrorHandlerUrl);
+  VESK_CHANNEL_HANDLE(SetErrorData);
+  VESK_CHANNEL_HANDLE(GetErrorData);
+
+ protected:
+  virtual ~ErrorDataDelegate() = default;
+};
+
+#undef VESK_CHANNEL_HANDLE
+
+// What a page's host window answers, and what the process answers.
+class WindowDelegates : public AppDelegate, public WinhelperDelegate, public OsDelegate {};
+class ServiceDelegates : public OsServicesDelegate, public ErrorDataDelegate {};
+
+}  // namespace vesk::channel

@@ -1,0 +1,60 @@
+#include "vesk/core/channel/page_messages.h"
+
+namespace vesk::channel {
+namespace {
+
+constexpr char kCloseAnswerFormat[] = "(b)";
+constexpr char kInstanceMessageFormat[] = "(i)";
+// (program dir, log file, channel socket, channel token, switches)
+constexpr char kInitDataFormat[] = "(ssssas)";
+
+bool IsOfType(GVariant* value, const char* format) {
+  return value && g_variant_is_of_type(value, G_VARIANT_TYPE(format));
+}
+
+}  // namespace
+
+GVariant* CloseAnswerPayload(bool keep_open) { return g_variant_new(kCloseAnswerFormat, keep_open); }
+
+std::optional<bool> ReadCloseAnswer(GVariant* payload) {
+  if (!IsOfType(payload, kCloseAnswerFormat)) return std::nullopt;
+  gboolean keep_open = FALSE;
+  g_variant_get(payload, kCloseAnswerFormat, &keep_open);
+  return keep_open != FALSE;
+}
+
+GVariant* InstanceMessagePayload(int32_t message_id) {
+  return g_variant_new(kInstanceMessageFormat, message_id);
+}
+
+std::optional<int32_t> ReadInstanceMessage(GVariant* payload) {
+  if (!IsOfType(payload, kInstanceMessageFormat)) return std::nullopt;
+  gint32 id = 0;
+  g_variant_get(payload, kInstanceMessageFormat, &id);
+  return id;
+}
+
+GVariant* EncodeExtensionInitData(const ExtensionInitData& data) {
+  GVariantBuilder switches;
+  g_variant_builder_init(&switches, G_VARIANT_TYPE("as"));
+  for (const std::string& item : data.switches) g_variant_builder_add(&switches, "s", item.c_str());
+  return g_variant_new(kInitDataFormat, data.program_dir.c_str(), data.log_path.c_str(),
+                       data.channel_socket.c_str(), data.channel_token.c_str(), &switches);
+}
+
+std::optional<ExtensionInitData> DecodeExtensionInitData(GVariant* data) {
+  if (!IsOfType(data, kInitDataFormat)) return std::nullopt;
+  ExtensionInitData decoded;
+  const gchar *program_dir = nullptr, *log_path = nullptr, *socket = nullptr, *token = nullptr;
+  g_autoptr(GVariantIter) switches = nullptr;
+  g_variant_get(data, "(&s&s&s&sas)", &program_dir, &log_path, &socket, &token, &switches);
+  decoded.program_dir = program_dir;
+  decoded.log_path = log_path;
+  decoded.channel_socket = socket;
+  decoded.channel_token = token;
+  const gchar* item = nullptr;
+  while (switches && g_variant_iter_next(switches, "&s", &item)) decoded.switches.emplace_back(item);
+  return decoded;
+}
+
+}  // namespace vesk::channel
