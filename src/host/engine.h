@@ -7,13 +7,9 @@
 
 #include <string>
 
-namespace vesk {
+#include "vesk/core/engine_settings.h"
 
-struct EngineSettings {
-  std::string cache_path;          // empty: the engine's default
-  std::string user_agent;          // empty: the engine's default
-  std::string local_storage_path;  // empty: the engine's default
-};
+namespace vesk {
 
 class Engine {
  public:

@@ -11,10 +11,9 @@ TaskThread& IoThread() {
 
 void WaitForIoThread() {
   TaskThread& thread = IoThread();
-  if (thread.IsCurrent()) {
-    if (logging::DchecksEnabled()) VESK_LOG(ERROR) << "Check failed: !CefCurrentlyOn(thread_id). ";
-    return;
-  }
+  const bool on_io_thread = thread.IsCurrent();
+  VESK_DCHECK_TEXT(!on_io_thread, "!CefCurrentlyOn(thread_id)");
+  if (on_io_thread) return;
   thread.Drain();
 }
 

@@ -11,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 
 namespace vesk {
@@ -56,17 +57,14 @@ Window TopLevelAt(Display* display, int x, int y) {
 
 void OpenExternal(const std::string& target) {
   std::thread([target] {
-    try {
-      GError* error = nullptr;
-      gchar* uri = g_uri_parse_scheme(target.c_str()) ? g_strdup(target.c_str())
-                                                      : g_filename_to_uri(target.c_str(), nullptr, &error);
+    Guarded("opening an external target", [&] {
+      g_autoptr(GError) error = nullptr;
+      g_autofree gchar* scheme = g_uri_parse_scheme(target.c_str());
+      g_autofree gchar* uri =
+          scheme ? g_strdup(target.c_str()) : g_filename_to_uri(target.c_str(), nullptr, &error);
       if (uri && !g_app_info_launch_default_for_uri(uri, nullptr, &error))
         VESK_LOG(WARNING) << "Cannot open " << target << ": " << (error ? error->message : "");
-      if (error) g_error_free(error);
-      g_free(uri);
-    } catch (...) {
-      VESK_LOG(ERROR) << "Opening an external target failed";
-    }
+    });
   }).detach();
 }
 

@@ -15,6 +15,7 @@
 #include "scheme/scheme_registry.h"
 #include "vesk/core/ipc/ipc.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/thread_check.h"
 
 namespace vesk {
 
@@ -36,6 +37,7 @@ bool UiApp::InitializeDisplay() {
 }
 
 bool UiApp::Initialize(const UiSettings& settings) {
+  VESK_REQUIRE_MAIN_THREAD();
   // The running instance hands instance messages on to the page.
   IPC::AddListener(&IPCDispatcher::Get());
   if (!InitializeDisplay()) return false;
@@ -66,12 +68,14 @@ int UiApp::OnTerminationSignal(void* self) {
 }
 
 void UiApp::CreateMainWindow(const std::string& start_url) {
+  VESK_REQUIRE_MAIN_THREAD();
   // Hidden unless force-show-window; the first page shows it when ready.
   main_window_ = BrowserHost::CreateBrowserHost(start_url, BrowserHost::Rect{}, false, false, true);
   if (main_window_) main_window_->CenterOnWorkArea();
 }
 
 void UiApp::OnMainWindowDestroyed() {
+  VESK_REQUIRE_MAIN_THREAD();
   main_window_ = nullptr;
   // The loop ends once no system dialog is open any more.
   ModalDialogList::Get().CloseAllAndQuit();
@@ -91,6 +95,7 @@ void UiApp::CleanUpAfterLoop() {
 }
 
 bool UiApp::Run(const std::string& start_url) {
+  VESK_REQUIRE_MAIN_THREAD();
   // Termination signals are honoured from here on, before any window exists.
   const guint term_source = g_unix_signal_add(SIGTERM, OnTerminationSignal, this);
   const guint int_source = g_unix_signal_add(SIGINT, OnTerminationSignal, this);

@@ -28,6 +28,7 @@ class UiApp {
     cross_origin_entries_ = std::move(entries);
   }
   const std::vector<CrossOriginEntry>& cross_origin_entries() const { return cross_origin_entries_; }
+  // For the tray, which re-adds its icon when the panel restarts.
   unsigned taskbar_message() const { return taskbar_message_; }
 
   // The main window was destroyed: leave the main loop.

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "vesk/core/logging.h"
+#include "vesk/core/thread_check.h"
 
 namespace plugin {
 namespace {
@@ -109,13 +110,11 @@ bool ChannelClient::EnsureConnected() {
 }
 
 vesk::channel::Response ChannelClient::Call(vesk::channel::Op op, guint64 page_id, Json::Value args) {
-  if (in_flight_) {
-    // Only one request at a time exists on this thread; a second one here
-    // would be a programming error.
-    if (vesk::logging::DchecksEnabled())
-      VESK_LOG(ERROR) << "Check failed: !in_flight_. nested page channel request";
-    return Failure(Error::kBadRequest);
-  }
+  VESK_REQUIRE_MAIN_THREAD();
+  // Only one request at a time exists on this thread; a second one here
+  // would be a programming error.
+  VESK_DCHECK(!in_flight_) << "nested page channel request";
+  if (in_flight_) return Failure(Error::kBadRequest);
   if (!EnsureConnected()) return Failure(Error::kNotConnected);
   in_flight_ = true;
   vesk::channel::Request request;

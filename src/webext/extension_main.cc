@@ -20,6 +20,7 @@
 #include "vesk/core/command_line.h"
 #include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/thread_check.h"
 
 namespace plugin {
 
@@ -45,6 +46,7 @@ void ReleaseObjects(std::vector<std::shared_ptr<VeskPluginBase>>* objects) {
 }
 
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
+  VESK_REQUIRE_MAIN_THREAD();
   vesk::Guarded("window-object-cleared", [&] {
     g_autoptr(JSCContext) context = webkit_frame_get_js_context_for_script_world(frame, world);
     auto& objects = FrameObjects()[{webkit_web_page_get_id(page), webkit_frame_get_id(frame)}];
@@ -60,6 +62,7 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
 }
 
 gboolean OnUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
+  VESK_REQUIRE_MAIN_THREAD();
   gboolean handled = FALSE;
   vesk::Guarded("user-message-received", [&] {
     const std::string name = webkit_user_message_get_name(message);
@@ -81,6 +84,7 @@ gboolean OnUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer
 }
 
 void OnConsoleMessage(WebKitWebPage*, WebKitConsoleMessage* message, gpointer) {
+  VESK_REQUIRE_MAIN_THREAD();
   vesk::Guarded("console-message-sent", [&] {
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     const char* source = webkit_console_message_get_source_id(message);
@@ -106,10 +110,12 @@ void ForgetPage(guint64 id) {
 }
 
 void OnPageGone(gpointer page_id, GObject*) {
+  VESK_REQUIRE_MAIN_THREAD();
   vesk::Guarded("page-gone", [&] { ForgetPage(GPOINTER_TO_SIZE(page_id)); });
 }
 
 void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  VESK_REQUIRE_MAIN_THREAD();
   vesk::Guarded("page-created", [&] {
     g_signal_connect(page, "user-message-received", G_CALLBACK(OnUserMessage), nullptr);
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS

@@ -1,6 +1,7 @@
 #include "page_handlers.h"
 
 #include "vesk/core/logging.h"
+#include "vesk/core/thread_check.h"
 
 namespace plugin {
 namespace {
@@ -39,6 +40,7 @@ void InstanceMessageHandlers::SetHandler(int32_t id, JSCValue* value) { Store(&h
 ValueRef InstanceMessageHandlers::GetHandler(int32_t id) const { return Find(handlers_, id); }
 
 void InstanceMessageHandlers::CallHandler(int32_t id) {
+  VESK_REQUIRE_MAIN_THREAD();
   // Held here: the handler may replace itself while it runs.
   const ValueRef handler = GetHandler(id);
   if (!handler || !jsc_value_is_function(handler.get())) return;
@@ -57,6 +59,7 @@ void CloseHandlers::Set(guint64 page_id, JSCValue* function) { Store(&handlers_,
 ValueRef CloseHandlers::Get(guint64 page_id) const { return Find(handlers_, page_id); }
 
 bool CloseHandlers::Ask(guint64 page_id) {
+  VESK_REQUIRE_MAIN_THREAD();
   const ValueRef handler = Get(page_id);
   if (!handler || !jsc_value_is_function(handler.get())) return false;
   JSCContext* context = jsc_value_get_context(handler.get());

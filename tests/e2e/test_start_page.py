@@ -19,7 +19,9 @@ def test_start_page_centres_and_shows_itself(program):
     expected = ((area_width - width) // 2, (area_height - height) // 2, width, height)
     wait_for(lambda: program.window_geometry(host) == expected, what="the centred window")
     x, y, _, _ = expected
-    assert program.window_geometry(shadow) == (x - 9, y - 5, width + 18, height + 14)
+    # The shadow follows the window's own move and resize a moment later.
+    shadow_expected = (x - 9, y - 5, width + 18, height + 14)
+    wait_for(lambda: program.window_geometry(shadow) == shadow_expected, what="the shadow around it")
     assert "failed:" not in program.log(), "no call of the page failed"
 
 

@@ -6,8 +6,10 @@
 
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "test_util.h"
+#include "vesk/core/thread_check.h"
 
 namespace vesk {
 namespace {
@@ -138,6 +140,35 @@ TEST(DcheckTest, OnlyLogsAndOnlyWhenEnabled) {
   EXPECT_NE(log.find("Check failed: value == 2. extra"), std::string::npos) << log;
   EXPECT_EQ(log.find("Check failed: value == 1"), std::string::npos);
   EXPECT_EQ(log.find("Check failed"), log.rfind("Check failed"));  // exactly one
+}
+
+TEST(DcheckTest, FixedTextsAndTheMainThreadCheck) {
+  testing::TempDir dir;
+  const std::string path = dir.File("check.log");
+  ASSERT_TRUE(logging::InitLogging(path));
+  logging::SetDchecksEnabled(true);
+  VESK_DCHECK_TEXT(1 + 1 == 3, "!CefCurrentlyOn(thread_id)");
+  VESK_DCHECK_TEXT(true, "never reported");
+  EXPECT_TRUE(CurrentlyOnMainThread());
+  VESK_REQUIRE_MAIN_THREAD();  // silent here
+  bool on_main_elsewhere = true;
+  std::thread([&] {
+    on_main_elsewhere = CurrentlyOnMainThread();
+    VESK_REQUIRE_MAIN_THREAD();
+  }).join();
+  EXPECT_FALSE(on_main_elsewhere);
+  // A forked child's only thread is its main thread.
+  const pid_t child = fork();
+  if (child == 0) _exit(CurrentlyOnMainThread() ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  logging::ShutdownLogging();
+  const std::string log = ReadAll(path);
+  EXPECT_NE(log.find("Check failed: !CefCurrentlyOn(thread_id). "), std::string::npos) << log;
+  EXPECT_EQ(log.find("never reported"), std::string::npos);
+  EXPECT_NE(log.find("Check failed: CurrentlyOnMainThread(). "), std::string::npos) << log;
+  EXPECT_EQ(log.find("CurrentlyOnMainThread"), log.rfind("CurrentlyOnMainThread"));  // the other thread only
 }
 
 }  // namespace

@@ -57,17 +57,16 @@ bool WriteAutostartEntry(const std::string& value_name, const std::string& comma
     if (!exec.empty()) exec += ' ';
     exec += QuoteExecArgument(argument);
   }
-  std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), g_key_file_free);
-  g_key_file_set_string(file.get(), kGroup, "Type", "Application");
-  g_key_file_set_string(file.get(), kGroup, "Name", value_name.c_str());
-  g_key_file_set_string(file.get(), kGroup, "Exec", exec.c_str());
-  g_key_file_set_string(file.get(), kGroup, "X-GNOME-Autostart-enabled", "true");
-  g_key_file_set_string(file.get(), kGroup, kCommandLineKey, command_line.c_str());
+  g_autoptr(GKeyFile) file = g_key_file_new();
+  g_key_file_set_string(file, kGroup, "Type", "Application");
+  g_key_file_set_string(file, kGroup, "Name", value_name.c_str());
+  g_key_file_set_string(file, kGroup, "Exec", exec.c_str());
+  g_key_file_set_string(file, kGroup, "X-GNOME-Autostart-enabled", "true");
+  g_key_file_set_string(file, kGroup, kCommandLineKey, command_line.c_str());
   gsize length = 0;
-  gchar* data = g_key_file_to_data(file.get(), &length, nullptr);
+  g_autofree gchar* data = g_key_file_to_data(file, &length, nullptr);
   // Written to a temporary file and renamed: never half an entry.
   const bool ok = data && g_file_set_contents(path.c_str(), data, static_cast<gssize>(length), nullptr);
-  g_free(data);
   return ok;
 }
 
@@ -78,15 +77,12 @@ bool DeleteAutostartEntry(const std::string& value_name) {
 bool HasAutostartEntry(const std::string& value_name) { return PathExists(AutostartEntryPath(value_name)); }
 
 std::optional<std::string> ReadAutostartCommandLine(const std::string& value_name) {
-  std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), g_key_file_free);
-  if (!g_key_file_load_from_file(file.get(), AutostartEntryPath(value_name).c_str(), G_KEY_FILE_NONE,
-                                 nullptr))
+  g_autoptr(GKeyFile) file = g_key_file_new();
+  if (!g_key_file_load_from_file(file, AutostartEntryPath(value_name).c_str(), G_KEY_FILE_NONE, nullptr))
     return std::nullopt;
-  gchar* value = g_key_file_get_string(file.get(), kGroup, kCommandLineKey, nullptr);
+  g_autofree gchar* value = g_key_file_get_string(file, kGroup, kCommandLineKey, nullptr);
   if (!value) return std::nullopt;
-  std::string result(value);
-  g_free(value);
-  return result;
+  return std::string(value);
 }
 
 }  // namespace vesk

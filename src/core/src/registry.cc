@@ -56,12 +56,10 @@ std::string RegistryStore::DefaultPath(Scope scope) {
 std::optional<std::string> RegistryStore::ReadRaw(std::string_view key, std::string_view name) const {
   if (!StorableName(key) || !StorableValueName(name)) return std::nullopt;
   KeyFilePtr file = LoadKeyFile(file_path_);
-  gchar* value =
+  g_autofree gchar* value =
       g_key_file_get_string(file.get(), std::string(key).c_str(), StoredValueName(name).c_str(), nullptr);
   if (!value) return std::nullopt;
-  std::string result(value);
-  g_free(value);
-  return result;
+  return std::string(value);
 }
 
 bool RegistryStore::WriteRaw(std::string_view key, std::string_view name, const std::string& raw) {
@@ -70,10 +68,9 @@ bool RegistryStore::WriteRaw(std::string_view key, std::string_view name, const 
   KeyFilePtr file = LoadKeyFile(file_path_);
   g_key_file_set_string(file.get(), std::string(key).c_str(), StoredValueName(name).c_str(), raw.c_str());
   gsize length = 0;
-  gchar* data = g_key_file_to_data(file.get(), &length, nullptr);
+  g_autofree gchar* data = g_key_file_to_data(file.get(), &length, nullptr);
   // Written to a temporary file and renamed, so a crash never leaves half a file.
   const bool ok = data && g_file_set_contents(file_path_.c_str(), data, static_cast<gssize>(length), nullptr);
-  g_free(data);
   return ok;
 }
 
@@ -107,9 +104,8 @@ bool RegistryStore::DeleteValue(std::string_view key, std::string_view name) {
   if (!g_key_file_remove_key(file.get(), std::string(key).c_str(), StoredValueName(name).c_str(), nullptr))
     return false;
   gsize length = 0;
-  gchar* data = g_key_file_to_data(file.get(), &length, nullptr);
+  g_autofree gchar* data = g_key_file_to_data(file.get(), &length, nullptr);
   const bool ok = data && g_file_set_contents(file_path_.c_str(), data, static_cast<gssize>(length), nullptr);
-  g_free(data);
   return ok;
 }
 

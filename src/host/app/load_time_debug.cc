@@ -22,10 +22,9 @@ void SpawnRegisteredDebugger() {
   const auto command = machine.ReadString(kAeDebugKey, "Debugger");
   if (!command || command->empty()) return;
   const std::string expanded = ExpandDebuggerCommand(*command, static_cast<long>(::getpid()));
-  gchar** argv = nullptr;
+  g_auto(GStrv) argv = nullptr;
   if (!g_shell_parse_argv(expanded.c_str(), nullptr, &argv, nullptr)) return;
   g_spawn_async(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr);
-  g_strfreev(argv);
 }
 
 bool TracerAttached() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "vesk/core/cross_origin_whitelist.h"
+#include "vesk/core/engine_settings.h"
 #include "vesk/core/single_instance_lock.h"
 #include "vesk/core/state_directories.h"
 #include "vesk/ui_module.h"
@@ -17,12 +18,6 @@
 namespace vesk {
 
 class VeskAppTraceThread;
-
-struct EngineSettings {
-  std::string cache_path;
-  std::string user_agent;
-  std::string local_storage_path;
-};
 
 class VeskApp {
  public:

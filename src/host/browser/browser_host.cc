@@ -12,6 +12,7 @@
 #include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
+#include "vesk/core/thread_check.h"
 
 namespace vesk {
 namespace {
@@ -33,18 +34,19 @@ BrowserHost* BrowserHost::CreateBrowserHost(const std::string& url, const Rect& 
 }
 
 BrowserHost* BrowserHost::FromWebView(WebKitWebView* view) {
+  VESK_REQUIRE_MAIN_THREAD();
   return view ? static_cast<BrowserHost*>(g_object_get_data(G_OBJECT(view), kHostKey)) : nullptr;
 }
 
 BrowserHost* BrowserHost::FromPageId(guint64 page_id) {
-  GList* toplevels = gtk_window_list_toplevels();
+  VESK_REQUIRE_MAIN_THREAD();
+  g_autoptr(GList) toplevels = gtk_window_list_toplevels();
   BrowserHost* found = nullptr;
   for (GList* item = toplevels; item && !found; item = item->next) {
     GtkWidget* child = GTK_IS_BIN(item->data) ? gtk_bin_get_child(GTK_BIN(item->data)) : nullptr;
     if (child && WEBKIT_IS_WEB_VIEW(child) && webkit_web_view_get_page_id(WEBKIT_WEB_VIEW(child)) == page_id)
       found = FromWebView(WEBKIT_WEB_VIEW(child));
   }
-  g_list_free(toplevels);
   return found;
 }
 
@@ -60,6 +62,7 @@ BrowserHost::~BrowserHost() {
 }
 
 bool BrowserHost::Create(const Rect& rect, bool tool_window) {
+  VESK_REQUIRE_MAIN_THREAD();
   if (window_) {
     VESK_DCHECK(!window_) << "You Already Create BrowserHost";
     return false;
@@ -92,7 +95,6 @@ void BrowserHost::ConnectWindowSignals() {
   g_signal_connect(window_, "destroy", G_CALLBACK(OnDestroy), this);
   g_signal_connect(window_, "delete-event", G_CALLBACK(OnDeleteEvent), this);
   g_signal_connect(window_, "hide", G_CALLBACK(OnHide), this);
-  g_signal_connect(window_, "show", G_CALLBACK(OnShow), this);
   g_signal_connect(window_, "notify::is-active", G_CALLBACK(OnActiveChanged), this);
   g_signal_connect(window_, "window-state-event", G_CALLBACK(OnWindowState), this);
   composited_handler_ = g_signal_connect(gtk_widget_get_screen(GTK_WIDGET(window_)), "composited-changed",
@@ -100,6 +102,7 @@ void BrowserHost::ConnectWindowSignals() {
 }
 
 bool BrowserHost::CreateBrowser(const std::string& url, WebKitWebView* related) {
+  VESK_REQUIRE_MAIN_THREAD();
   if (!window_) {
     VESK_DCHECK(window_) << "You haven't create browserHost, please create it first";
     return false;
@@ -153,12 +156,14 @@ void BrowserHost::Show() {
 }
 
 void BrowserHost::ExecuteScript(const std::string& script) {
+  VESK_REQUIRE_MAIN_THREAD();
   if (!browser_) return;
   webkit_web_view_evaluate_javascript(browser_, script.c_str(), static_cast<gssize>(script.size()), nullptr,
                                       "", nullptr, nullptr, nullptr);
 }
 
 void BrowserHost::RequestClose() {
+  VESK_REQUIRE_MAIN_THREAD();
   if (close_pending_ || !window_) return;
   if (!browser_) {
     gtk_widget_destroy(GTK_WIDGET(window_));
@@ -216,6 +221,7 @@ WebKitWebView* BrowserHost::CreateRequestedView(WebKitWebView* parent) {
 }
 
 void BrowserHost::OnInspectorClosed(WebKitWebInspector*, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
   static_cast<BrowserHost*>(self)->dev_tools_shown_ = false;
 }
 
@@ -249,23 +255,18 @@ bool BrowserHost::IsAeroStyleEnabled() {
   return screen && gdk_screen_is_composited(screen);
 }
 
-void BrowserHost::RequestBlurBehind() {
-  // The window is transparent wherever the page is; a compositor blurs what
-  // lies behind on its own. Nothing to request from GTK.
-}
-
 void BrowserHost::OnLostActivation() {
   // Only losing the foreground to another program counts: when another of
   // our windows became active, nothing happens.
-  GList* toplevels = gtk_window_list_toplevels();
+  g_autoptr(GList) toplevels = gtk_window_list_toplevels();
   bool ours_active = false;
   for (GList* item = toplevels; item; item = item->next)
     if (gtk_window_is_active(GTK_WINDOW(item->data))) ours_active = true;
-  g_list_free(toplevels);
   if (!ours_active) ExecuteScript("winhelper && winhelper.onLoseFocus && winhelper.onLoseFocus()");
 }
 
 void BrowserHost::OnDestroy(GtkWidget*, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
   Guarded("BrowserHost::OnDestroy", [self] {
     auto* host = static_cast<BrowserHost*>(self);
     const bool was_main = host->is_main_window_;
@@ -277,26 +278,18 @@ void BrowserHost::OnDestroy(GtkWidget*, gpointer self) {
 }
 
 gboolean BrowserHost::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
   Guarded("BrowserHost::OnDeleteEvent", [self] { static_cast<BrowserHost*>(self)->RequestClose(); });
   return TRUE;  // the close protocol decides
 }
 
-void BrowserHost::OnHide(GtkWidget*, gpointer self) {
-  Guarded("BrowserHost::OnHide", [self] {
-    auto* host = static_cast<BrowserHost*>(self);
-    if (host->IsAeroStyleEnabled()) host->RequestBlurBehind();
-    malloc_trim(0);
-  });
-}
-
-void BrowserHost::OnShow(GtkWidget*, gpointer self) {
-  Guarded("BrowserHost::OnShow", [self] {
-    auto* host = static_cast<BrowserHost*>(self);
-    if (host->IsAeroStyleEnabled()) host->RequestBlurBehind();
-  });
+void BrowserHost::OnHide(GtkWidget*, gpointer) {
+  VESK_REQUIRE_MAIN_THREAD();
+  Guarded("BrowserHost::OnHide", [] { malloc_trim(0); });
 }
 
 void BrowserHost::OnActiveChanged(GObject*, GParamSpec*, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
   Guarded("BrowserHost::OnActiveChanged", [self] {
     auto* host = static_cast<BrowserHost*>(self);
     if (!host->window_ || gtk_window_is_active(host->window_)) return;
@@ -319,6 +312,7 @@ void BrowserHost::OnActiveChanged(GObject*, GParamSpec*, gpointer self) {
 }
 
 gboolean BrowserHost::OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
   Guarded("BrowserHost::OnWindowState", [self, event] {
     auto* host = static_cast<BrowserHost*>(self);
     if (event->changed_mask & GDK_WINDOW_STATE_ABOVE)
@@ -329,14 +323,15 @@ gboolean BrowserHost::OnWindowState(GtkWidget*, GdkEventWindowState* event, gpoi
 }
 
 void BrowserHost::OnCompositedChanged(GdkScreen*, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
   Guarded("BrowserHost::OnCompositedChanged", [self] {
     auto* host = static_cast<BrowserHost*>(self);
-    if (host->IsAeroStyleEnabled()) host->RequestBlurBehind();
     host->ExecuteScript("window.os.onaerostylechanged && window.os.onaerostylechanged();");
   });
 }
 
 void BrowserHost::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
+  VESK_REQUIRE_MAIN_THREAD();
   Guarded("BrowserHost::OnLoadChanged", [view, event] {
     if (event != WEBKIT_LOAD_FINISHED) return;
     const char* uri = webkit_web_view_get_uri(view);
@@ -345,6 +340,7 @@ void BrowserHost::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpoi
 }
 
 void BrowserHost::OnReadyToShow(WebKitWebView*, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
   Guarded("BrowserHost::OnReadyToShow", [self] {
     auto* host = static_cast<BrowserHost*>(self);
     if (host->show_when_ready_) host->Show();

@@ -98,7 +98,6 @@ class BrowserHost : public ClientHandlersDelegate {
   void ConnectWindowSignals();
   void ApplyCrossOriginWhitelist(const std::string& url);
   void ApplySizeLimits();
-  void RequestBlurBehind();
   bool IsMaximized() const;
   bool IsMinimized() const;
   void OnLostActivation();
@@ -106,7 +105,6 @@ class BrowserHost : public ClientHandlersDelegate {
   static void OnDestroy(GtkWidget* widget, gpointer self);
   static gboolean OnDeleteEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
   static void OnHide(GtkWidget* widget, gpointer self);
-  static void OnShow(GtkWidget* widget, gpointer self);
   static void OnActiveChanged(GObject* window, GParamSpec* param, gpointer self);
   static gboolean OnWindowState(GtkWidget* widget, GdkEventWindowState* event, gpointer self);
   static void OnCompositedChanged(GdkScreen* screen, gpointer self);

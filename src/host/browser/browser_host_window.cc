@@ -65,12 +65,9 @@ void BrowserHost::PopUpMenu(const std::string& json) {
 void BrowserHost::LaunchWindow(const LaunchRequest& request) { pending_launch_ = request; }
 
 void BrowserHost::SetIcon(const std::string& file_path) {
-  GError* error = nullptr;
-  GdkPixbuf* icon = gdk_pixbuf_new_from_file(file_path.c_str(), &error);
-  if (error) g_error_free(error);
+  g_autoptr(GdkPixbuf) icon = gdk_pixbuf_new_from_file(file_path.c_str(), nullptr);
   // A file that cannot be loaded leaves the window without an icon.
   gtk_window_set_icon(window_, icon);
-  if (icon) g_object_unref(icon);
 }
 
 std::string BrowserHost::SetPosition(const PositionRequest& request) {
@@ -160,7 +157,6 @@ void BrowserHost::BringToTop() {
   gtk_widget_show(GTK_WIDGET(window_));
   gtk_window_present(window_);
   if (browser_) gtk_widget_grab_focus(GTK_WIDGET(browser_));
-  if (IsAeroStyleEnabled()) RequestBlurBehind();
 }
 
 void BrowserHost::ShowWindow(ShowCommand command) {
@@ -216,7 +212,7 @@ void BrowserHost::SendMouseClick(int x, int y) {
   GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(browser_));
   GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
   for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
-    GdkEvent* event = gdk_event_new(type);
+    g_autoptr(GdkEvent) event = gdk_event_new(type);
     event->button.window = GDK_WINDOW(g_object_ref(target));
     event->button.send_event = TRUE;
     event->button.time = GDK_CURRENT_TIME;
@@ -226,7 +222,6 @@ void BrowserHost::SendMouseClick(int x, int y) {
     if (type == GDK_BUTTON_RELEASE) event->button.state = GDK_BUTTON1_MASK;
     gdk_event_set_device(event, pointer);
     gtk_main_do_event(event);
-    gdk_event_free(event);
   }
 }
 

@@ -7,7 +7,9 @@
 #include "vesk/core/command_line.h"
 #include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/object_ref.h"
 #include "vesk/core/switches.h"
+#include "vesk/core/thread_check.h"
 #include "vesk/core/upload_request.h"
 
 namespace vesk {
@@ -53,8 +55,10 @@ bool JSDialogHandler::OnFileChooser(WebKitFileChooserRequest* request) {
     return true;
   }
   GtkWindow* owner = delegate_ ? delegate_->GetHostWindow() : nullptr;
-  g_object_ref(request);
-  ShowOpenFileDialog(owner, [request](bool chosen, std::vector<std::string> paths) {
+  // Kept until the dialog answers.
+  auto held = std::make_shared<ObjectRef<WebKitFileChooserRequest>>(
+      ObjectRef<WebKitFileChooserRequest>::Share(request));
+  ShowOpenFileDialog(owner, [request, held](bool chosen, std::vector<std::string> paths) {
     if (chosen) {
       std::vector<const gchar*> files;
       for (const std::string& path : paths) files.push_back(path.c_str());
@@ -63,7 +67,6 @@ bool JSDialogHandler::OnFileChooser(WebKitFileChooserRequest* request) {
     } else {
       webkit_file_chooser_request_cancel(request);
     }
-    g_object_unref(request);
   });
   return true;
 }
@@ -104,6 +107,7 @@ void ClientHandlers::DetachDelegate() {
 }
 
 GtkWidget* ClientHandlers::OnCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
   return Guarded(
       "create",
       [&]() -> GtkWidget* {
@@ -113,6 +117,7 @@ GtkWidget* ClientHandlers::OnCreate(WebKitWebView* view, WebKitNavigationAction*
 }
 
 void ClientHandlers::OnClose(WebKitWebView* view, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
   Guarded("close", [&] { static_cast<ClientHandlers*>(self)->life_span_.DoClose(view); });
 }
 
@@ -130,6 +135,7 @@ gboolean ClientHandlers::OnLoadFailed(WebKitWebView* view, WebKitLoadEvent, gcha
 }
 
 gboolean ClientHandlers::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
   return Guarded(
       "key-press-event",
       [&]() -> gboolean {
@@ -144,6 +150,7 @@ gboolean ClientHandlers::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEv
 }
 
 gboolean ClientHandlers::OnRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
   return Guarded(
       "run-file-chooser",
       [&]() -> gboolean {

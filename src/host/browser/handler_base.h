@@ -22,8 +22,4 @@ class HandlerBase {
   ClientHandlersDelegate* delegate_;
 };
 
-// Writes a page's console message into the log as
-// "[CONSOLE:<file>(<line>)] <message>".
-void LogConsoleMessage(const std::string& source_url, int line, const std::string& message);
-
 }  // namespace vesk

@@ -1,8 +1,12 @@
 #include "browser/modal_dialog_list.h"
 
 #include <algorithm>
+#include <memory>
 
+#include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/object_ref.h"
+#include "vesk/core/thread_check.h"
 
 namespace vesk {
 
@@ -12,16 +16,19 @@ ModalDialogList& ModalDialogList::Get() {
 }
 
 void ModalDialogList::Add(GtkDialog* dialog) {
+  VESK_REQUIRE_MAIN_THREAD();
   VESK_DCHECK(GTK_IS_DIALOG(dialog));
   dialogs_.push_back(dialog);
 }
 
 void ModalDialogList::Remove(GtkDialog* dialog) {
+  VESK_REQUIRE_MAIN_THREAD();
   const auto it = std::find(dialogs_.begin(), dialogs_.end(), dialog);
   if (it != dialogs_.end()) dialogs_.erase(it);
 }
 
 bool ModalDialogList::CloseAllAndQuit() {
+  VESK_REQUIRE_MAIN_THREAD();
   if (dialogs_.empty()) {
     quit_();
     return true;
@@ -36,14 +43,14 @@ bool ModalDialogList::CloseAllAndQuit() {
 }
 
 gboolean ModalDialogList::CancelNewest(gpointer data) {
-  auto* dialog = static_cast<GtkDialog*>(data);
-  try {
-    gtk_dialog_response(dialog, GTK_RESPONSE_CANCEL);
-    g_object_unref(dialog);
+  VESK_REQUIRE_MAIN_THREAD();
+  // The reference taken for this callback.
+  ObjectRef<GtkDialog> dialog(static_cast<GtkDialog*>(data));
+  Guarded("closing a dialog", [&] {
+    gtk_dialog_response(dialog.get(), GTK_RESPONSE_CANCEL);
+    dialog.reset();
     Get().CloseAllAndQuit();
-  } catch (...) {
-    VESK_LOG(ERROR) << "closing a dialog failed";
-  }
+  });
   return G_SOURCE_REMOVE;
 }
 
@@ -54,16 +61,17 @@ struct OpenFileDialogState {
 };
 
 void OnOpenFileResponse(GtkDialog* dialog, gint response, gpointer data) {
+  VESK_REQUIRE_MAIN_THREAD();
   auto* state = static_cast<OpenFileDialogState*>(data);
   try {
     std::vector<std::string> paths;
     if (response == GTK_RESPONSE_ACCEPT) {
-      GSList* files = gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(dialog));
-      for (GSList* item = files; item; item = item->next) {
+      // A list of file names it gives us, both owned.
+      std::unique_ptr<GSList, void (*)(GSList*)> files(
+          gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(dialog)),
+          [](GSList* list) { g_slist_free_full(list, g_free); });
+      for (GSList* item = files.get(); item; item = item->next)
         paths.emplace_back(static_cast<char*>(item->data));
-        g_free(item->data);
-      }
-      g_slist_free(files);
     }
     ModalDialogList::Get().Remove(dialog);
     OpenFileDialogDone done = std::move(state->done);
@@ -79,6 +87,7 @@ void OnOpenFileResponse(GtkDialog* dialog, gint response, gpointer data) {
 }  // namespace
 
 GtkDialog* ShowOpenFileDialog(GtkWindow* owner, OpenFileDialogDone done) {
+  VESK_REQUIRE_MAIN_THREAD();
   GtkWidget* widget = gtk_file_chooser_dialog_new(nullptr, owner, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
                                                   GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
   GtkDialog* dialog = GTK_DIALOG(widget);

@@ -4,6 +4,7 @@
 
 #include "vesk/core/browser/popup_menu_model.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/thread_check.h"
 
 namespace vesk {
 namespace {
@@ -15,6 +16,7 @@ struct MenuState {
 };
 
 void OnItemActivated(GtkMenuItem* item, gpointer data) {
+  VESK_REQUIRE_MAIN_THREAD();
   try {
     auto* state = static_cast<MenuState*>(data);
     const int id = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), kCommandKey));
@@ -47,6 +49,7 @@ GtkWidget* BuildMenu(const std::vector<MenuItem>& items, MenuState* state) {
 }
 
 void OnMenuDone(GtkMenuShell* menu, gpointer) {
+  VESK_REQUIRE_MAIN_THREAD();
   // "deactivate" comes before the chosen item's "activate"; destroy later.
   g_idle_add(
       [](gpointer widget) -> gboolean {
@@ -76,6 +79,7 @@ void PopUpAtPointer(GtkMenu* menu, GtkWindow* owner) {
 }  // namespace
 
 bool ShowPopupMenu(GtkWindow* owner, const std::string& json, std::function<void(int)> on_command) {
+  VESK_REQUIRE_MAIN_THREAD();
   const auto items = ParsePopupMenu(json);
   if (!items) return false;
   auto* state = new MenuState{std::move(on_command)};

@@ -28,15 +28,14 @@ constexpr int kMaxConsecutiveCorrections = 3;
 std::vector<uint8_t> LoadPiece(int id) {
   const std::string path = "/vesk/shadow/" + std::to_string(id) + ".bmp";
   GResource* resource = vesk_shadow_get_resource();
-  GError* error = nullptr;
-  GBytes* bytes = resource
-                      ? g_resource_lookup_data(resource, path.c_str(), G_RESOURCE_LOOKUP_FLAGS_NONE, &error)
-                      : nullptr;
+  g_autoptr(GError) error = nullptr;
+  g_autoptr(GBytes) bytes =
+      resource ? g_resource_lookup_data(resource, path.c_str(), G_RESOURCE_LOOKUP_FLAGS_NONE, &error)
+               : nullptr;
   std::vector<uint8_t> piece;
   if (bytes == nullptr) {
     VESK_LOG(ERROR) << "Resource(" << id
                     << ") Couldn't be loaded: " << (error ? error->message : "no resource bundle");
-    g_clear_error(&error);
     return piece;
   }
   gsize size = 0;
@@ -45,7 +44,6 @@ std::vector<uint8_t> LoadPiece(int id) {
     VESK_LOG(ERROR) << "Resouce(" << id << ") size is 0";
   else
     piece.assign(data, data + size);
-  g_bytes_unref(bytes);
   return piece;
 }
 
@@ -310,7 +308,6 @@ void ShadowFrame::ForwardToHost(const GdkEvent* event) {
   // Delivered as if the host had been clicked: its own handlers and any
   // grab of this process see it.
   gtk_main_do_event(copy);
-  gdk_event_free(copy);
 }
 
 gboolean ShadowFrame::OnHostConfigure(GtkWidget*, GdkEventConfigure* event, gpointer self) {

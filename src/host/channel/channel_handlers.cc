@@ -4,6 +4,7 @@
 #include "os_services.h"
 #include "vesk/core/browser/error_processor.h"
 #include "vesk/core/channel/dispatcher.h"
+#include "vesk/core/thread_check.h"
 
 namespace vesk {
 namespace {
@@ -151,6 +152,7 @@ class Host final : public channel::HostEnd {
 }  // namespace
 
 channel::Response HandleChannelRequest(const channel::Request& request) {
+  VESK_REQUIRE_MAIN_THREAD();
   Host host;
   return channel::Dispatch(request, host);
 }

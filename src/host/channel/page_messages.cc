@@ -5,6 +5,7 @@
 #include "vesk/core/channel/page_messages.h"
 #include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/thread_check.h"
 
 namespace vesk {
 namespace {
@@ -14,6 +15,7 @@ struct CloseAnswer {
 };
 
 void OnCloseReply(GObject* view, GAsyncResult* result, gpointer data) {
+  VESK_REQUIRE_MAIN_THREAD();
   std::unique_ptr<CloseAnswer> answer(static_cast<CloseAnswer*>(data));
   Guarded("close answer", [&] {
     g_autoptr(GError) error = nullptr;
@@ -34,6 +36,7 @@ struct IpcAnswer {
 };
 
 void OnIpcReply(GObject* view, GAsyncResult* result, gpointer data) {
+  VESK_REQUIRE_MAIN_THREAD();
   std::unique_ptr<IpcAnswer> answer(static_cast<IpcAnswer*>(data));
   Guarded("instance message answer", [&] {
     g_autoptr(GError) error = nullptr;
@@ -48,12 +51,14 @@ void OnIpcReply(GObject* view, GAsyncResult* result, gpointer data) {
 }  // namespace
 
 void WebPageBridge::AskCloseHandler(WebKitWebView* view, std::function<void(bool)> done) {
+  VESK_REQUIRE_MAIN_THREAD();
   WebKitUserMessage* message = webkit_user_message_new(channel::kCloseMessage, nullptr);
   webkit_web_view_send_message_to_page(view, message, nullptr, OnCloseReply,
                                        new CloseAnswer{std::move(done)});
 }
 
 void WebPageMessageDelivery::CallPageHandler(int32_t id, IPC::Completion done) {
+  VESK_REQUIRE_MAIN_THREAD();
   BrowserHost* main_window = UiApp::Get().main_window();
   if (!main_window || !main_window->web_view()) {
     VESK_LOG(INFO) << "IPC message " << id << ": no page to deliver to";

@@ -8,8 +8,10 @@
 #include "io_thread.h"
 #include "scheme/scheme_registry.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/object_ref.h"
 #include "vesk/core/package/mime_types.h"
 #include "vesk/core/package/url_content.h"
+#include "vesk/core/thread_check.h"
 
 namespace vesk {
 namespace {
@@ -21,8 +23,8 @@ std::atomic<bool> g_stopped{false};
 // One request between the engine's callback and its answer. Created and
 // destroyed on the main thread; the IO worker only fills |bytes| and |loaded|.
 struct PendingLoad {
-  WebKitURISchemeRequest* request = nullptr;  // strong reference
-  GWeakRef view;                              // the asking view; gone = cancelled
+  ObjectRef<WebKitURISchemeRequest> request;
+  GWeakRef view;  // the asking view; gone = cancelled
   bool had_view = false;
   std::string url;
   std::vector<uint8_t> bytes;
@@ -31,14 +33,14 @@ struct PendingLoad {
 
 void DestroyPendingLoad(PendingLoad* load) {
   g_weak_ref_clear(&load->view);
-  g_object_unref(load->request);
   delete load;
 }
 
 void FinishWithStatus(WebKitURISchemeRequest* request, int status, const char* mime_type, GBytes* body) {
-  GInputStream* stream = body ? g_memory_input_stream_new_from_bytes(body) : g_memory_input_stream_new();
+  g_autoptr(GInputStream) stream =
+      body ? g_memory_input_stream_new_from_bytes(body) : g_memory_input_stream_new();
   const gint64 length = body ? static_cast<gint64>(g_bytes_get_size(body)) : 0;
-  WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, length);
+  g_autoptr(WebKitURISchemeResponse) response = webkit_uri_scheme_response_new(stream, length);
   webkit_uri_scheme_response_set_status(response, status, nullptr);
   if (mime_type) {
     webkit_uri_scheme_response_set_content_type(response, mime_type);
@@ -49,15 +51,13 @@ void FinishWithStatus(WebKitURISchemeRequest* request, int status, const char* m
     webkit_uri_scheme_response_set_http_headers(response, headers);  // takes ownership
   }
   webkit_uri_scheme_request_finish_with_response(request, response);
-  g_object_unref(response);
-  g_object_unref(stream);
 }
 
 void FreeVector(gpointer data) { delete static_cast<std::vector<uint8_t>*>(data); }
 
 void Answer(PendingLoad* load) {
   if (!load->loaded) {
-    FinishWithStatus(load->request, 404, nullptr, nullptr);
+    FinishWithStatus(load->request.get(), 404, nullptr, nullptr);
     return;
   }
   UrlParts parts;
@@ -65,19 +65,18 @@ void Answer(PendingLoad* load) {
   const char* mime_type = MimeTypeForExtension(ExtensionOfPath(parts.path));
   // The body moves into the stream without a copy.
   auto* body = new std::vector<uint8_t>(std::move(load->bytes));
-  GBytes* bytes = g_bytes_new_with_free_func(body->data(), body->size(), &FreeVector, body);
-  FinishWithStatus(load->request, 200, mime_type, bytes);
-  g_bytes_unref(bytes);
+  g_autoptr(GBytes) bytes = g_bytes_new_with_free_func(body->data(), body->size(), &FreeVector, body);
+  FinishWithStatus(load->request.get(), 200, mime_type, bytes);
 }
 
 gboolean FinishOnMainThread(gpointer data) {
+  VESK_REQUIRE_MAIN_THREAD();
   auto* load = static_cast<PendingLoad*>(data);
   try {
-    GObject* view = static_cast<GObject*>(g_weak_ref_get(&load->view));
+    g_autoptr(GObject) view = static_cast<GObject*>(g_weak_ref_get(&load->view));
     // A request whose view is gone was cancelled by the engine; after
     // shutdown nothing is answered any more.
     if ((view || !load->had_view) && !g_stopped.load()) Answer(load);
-    if (view) g_object_unref(view);
   } catch (const std::exception& error) {
     VESK_LOG(ERROR) << "Answering " << load->url << " threw: " << error.what();
   } catch (...) {
@@ -99,6 +98,7 @@ void LoadOnIoThread(PendingLoad* load) {
 }  // namespace
 
 void HandleSchemeRequest(WebKitURISchemeRequest* request, gpointer /*user_data*/) {
+  VESK_REQUIRE_MAIN_THREAD();
   try {
     const char* uri = webkit_uri_scheme_request_get_uri(request);
     const std::string url = uri ? uri : "";
@@ -109,7 +109,7 @@ void HandleSchemeRequest(WebKitURISchemeRequest* request, gpointer /*user_data*/
       return;
     }
     auto* load = new PendingLoad;
-    load->request = WEBKIT_URI_SCHEME_REQUEST(g_object_ref(request));
+    load->request = ObjectRef<WebKitURISchemeRequest>::Share(request);
     WebKitWebView* view = webkit_uri_scheme_request_get_web_view(request);
     load->had_view = view != nullptr;
     g_weak_ref_init(&load->view, view);

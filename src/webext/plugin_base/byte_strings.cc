@@ -12,8 +12,7 @@ std::string ByteStringFromValue(JSCValue* value) {
   gsize size = 0;
   const auto* data = static_cast<const char*>(g_bytes_get_data(text, &size));
   auto result = vesk::security::ByteStringFromUtf8(std::string_view(data ? data : "", data ? size : 0));
-  if (result.wide_units && vesk::logging::DchecksEnabled())
-    VESK_LOG(ERROR) << "Check failed: (uint8)(uint16)src[i] == src[i]. ";
+  VESK_DCHECK_TEXT(!result.wide_units, "(uint8)(uint16)src[i] == src[i]");
   return std::move(result.bytes);
 }
 

@@ -7,6 +7,7 @@
 #include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
+#include "vesk/core/thread_check.h"
 
 namespace plugin {
 namespace {
@@ -68,6 +69,7 @@ Binding* NewBinding(std::weak_ptr<VeskJsObjectBase> self, const std::string& nam
 
 // Every exception stops at these three: none may cross into the engine.
 JSCValue* CallFunction(GPtrArray* args, gpointer data) {
+  VESK_REQUIRE_MAIN_THREAD();
   auto* binding = static_cast<Binding*>(data);
   return GuardedValue(*binding, [&]() -> JSCValue* {
     auto self = binding->self.lock();
@@ -82,6 +84,7 @@ JSCValue* CallFunction(GPtrArray* args, gpointer data) {
 }
 
 JSCValue* GetProperty(gpointer data) {
+  VESK_REQUIRE_MAIN_THREAD();
   auto* binding = static_cast<Binding*>(data);
   return GuardedValue(*binding, [&]() -> JSCValue* {
     auto self = binding->self.lock();
@@ -93,6 +96,7 @@ JSCValue* GetProperty(gpointer data) {
 }
 
 void SetProperty(JSCValue* value, gpointer data) {
+  VESK_REQUIRE_MAIN_THREAD();
   auto* binding = static_cast<Binding*>(data);
   vesk::Guarded(binding->where.c_str(), [&] {
     auto self = binding->self.lock();
@@ -104,8 +108,7 @@ void SetProperty(JSCValue* value, gpointer data) {
 }
 
 void ReportDuplicateRegistration(const std::map<std::string, ApiEntry>& name2api, const char* name) {
-  if (name2api.find(name) != name2api.end() && vesk::logging::DchecksEnabled())
-    VESK_LOG(ERROR) << "Check failed: name2api_.find(name) == name2api_.end(). ";
+  VESK_DCHECK_TEXT(name2api.find(name) == name2api.end(), "name2api_.find(name) == name2api_.end()");
 }
 
 }  // namespace
@@ -144,7 +147,7 @@ void VeskJsObjectBase::AddFunction(const char* name, Invoke function, TraceMode 
 
 void VeskJsObjectBase::AddProperty(const char* name, Invoke getter, Invoke setter) {
   ReportDuplicateRegistration(name2api_, name);
-  if (!getter && vesk::logging::DchecksEnabled()) VESK_LOG(ERROR) << "Check failed: getter != nullptr. ";
+  VESK_DCHECK(getter != nullptr);
   members_.push_back(std::move(getter));
   name2api_[std::string(name) + "getter"] =
       ApiEntry{name, TraceMode::kWithSwitch, MemberKind::kGetter, static_cast<int>(members_.size() - 1)};

@@ -1,12 +1,13 @@
 #include "plugin_base/plugin.h"
 
 #include "vesk/core/logging.h"
+#include "vesk/core/thread_check.h"
 
 namespace plugin {
 
 void VeskPluginBase::Attach(WebKitWebPage* page, WebKitFrame* frame, JSCContext* context) {
-  if (name_.empty() && vesk::logging::DchecksEnabled())
-    VESK_LOG(ERROR) << "Check failed: !name_.empty(). You want to attach , but you don't have a name";
+  VESK_REQUIRE_MAIN_THREAD();
+  VESK_DCHECK(!name_.empty()) << "You want to attach , but you don't have a name";
   if (!object_) CreateObject(context);
   ValueRef global(jsc_context_get_global_object(context));
   jsc_value_object_set_property(global.get(), name_.c_str(), object_.get());

@@ -7,12 +7,10 @@ namespace {
 
 std::u16string ToUtf16(const std::string& text) {
   glong written = 0;
-  gunichar2* converted =
+  g_autofree gunichar2* converted =
       g_utf8_to_utf16(text.c_str(), static_cast<glong>(text.size()), nullptr, &written, nullptr);
   if (!converted) return std::u16string(text.begin(), text.end());
-  std::u16string result(reinterpret_cast<char16_t*>(converted), static_cast<size_t>(written));
-  g_free(converted);
-  return result;
+  return std::u16string(reinterpret_cast<char16_t*>(converted), static_cast<size_t>(written));
 }
 
 }  // namespace

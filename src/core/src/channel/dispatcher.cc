@@ -33,7 +33,7 @@ Response Serve(const Request& request, HostEnd& host) {
 template <typename... Operations>
 Response DispatchAmong(const Request& request, HostEnd& host, OperationList<Operations...>) {
   std::optional<Response> response;
-  ((request.op == Operations::kOp && (response = Serve<Operations>(request, host), true)) || ...);
+  (void)((request.op == Operations::kOp && (response = Serve<Operations>(request, host), true)) || ...);
   if (response) return *response;
   // An unknown operation is answered like a window request: a page without
   // a window learns that first.

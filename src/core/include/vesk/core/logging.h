@@ -88,3 +88,11 @@ struct LogVoidify {
       : ::vesk::logging::LogVoidify() &                                                       \
             ::vesk::logging::LogMessage(__FILE__, __LINE__, ::vesk::logging::kError).stream() \
                 << "Check failed: " #condition ". "
+// The same where the report names the condition in words of its own (a
+// fixed text): "Check failed: <text>. ".
+#define VESK_DCHECK_TEXT(condition, text)                                                     \
+  (!::vesk::logging::DchecksEnabled() || (condition))                                         \
+      ? (void)0                                                                               \
+      : ::vesk::logging::LogVoidify() &                                                       \
+            ::vesk::logging::LogMessage(__FILE__, __LINE__, ::vesk::logging::kError).stream() \
+                << "Check failed: " text ". "
