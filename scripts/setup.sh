@@ -7,7 +7,7 @@ BUILD_DIR=${1:-build}
 
 PACKAGES="
 build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev git
-libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxss-dev libnautilus-extension-dev
+libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libx11-xcb-dev libxss-dev libnautilus-extension-dev
 libjsoncpp-dev libminizip-dev zlib1g-dev libssl-dev uuid-dev
 libgtest-dev googletest
 xvfb xauth dbus dbus-x11 at-spi2-core xdotool x11-utils imagemagick

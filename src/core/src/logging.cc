@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -31,10 +32,11 @@ struct LogState {
   bool prefixes = false;
   int verbosity = 0;
   std::vector<VmodulePattern> vmodule;
+  // Read on every debug check, also on hot paths: no lock.
 #if defined(VESK_DCHECK_ALWAYS_ON) || !defined(NDEBUG)
-  bool dchecks = true;
+  std::atomic<bool> dchecks{true};
 #else
-  bool dchecks = false;
+  std::atomic<bool> dchecks{false};
 #endif
 };
 
@@ -163,17 +165,9 @@ bool VlogIsOn(int level, const char* file) {
   return level <= state.verbosity;
 }
 
-void SetDchecksEnabled(bool enabled) {
-  LogState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  state.dchecks = enabled;
-}
+void SetDchecksEnabled(bool enabled) { State().dchecks.store(enabled, std::memory_order_relaxed); }
 
-bool DchecksEnabled() {
-  LogState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  return state.dchecks;
-}
+bool DchecksEnabled() { return State().dchecks.load(std::memory_order_relaxed); }
 
 std::string SeverityName(int severity) {
   switch (severity) {

@@ -2,6 +2,8 @@
 
 #include <malloc.h>
 
+#include <unordered_map>
+
 #include "browser/client_handlers.h"
 #include "browser/modal_dialog_list.h"
 #include "browser/page_bridge.h"
@@ -38,8 +40,25 @@ BrowserHost* BrowserHost::FromWebView(WebKitWebView* view) {
   return view ? static_cast<BrowserHost*>(g_object_get_data(G_OBJECT(view), kHostKey)) : nullptr;
 }
 
+namespace {
+
+// Hosts found by page id before: every page-channel request looks its host
+// up. Entries are checked on use (a view's page id may change when the
+// engine swaps its web process) and dropped when their host goes.
+std::unordered_map<guint64, BrowserHost*>& HostsByPageId() {
+  static auto* hosts = new std::unordered_map<guint64, BrowserHost*>;
+  return *hosts;
+}
+
+}  // namespace
+
 BrowserHost* BrowserHost::FromPageId(guint64 page_id) {
   VESK_REQUIRE_MAIN_THREAD();
+  auto& known = HostsByPageId();
+  const auto it = known.find(page_id);
+  if (it != known.end() && it->second->browser_ &&
+      webkit_web_view_get_page_id(it->second->browser_) == page_id)
+    return it->second;
   g_autoptr(GList) toplevels = gtk_window_list_toplevels();
   BrowserHost* found = nullptr;
   for (GList* item = toplevels; item && !found; item = item->next) {
@@ -47,6 +66,10 @@ BrowserHost* BrowserHost::FromPageId(guint64 page_id) {
     if (child && WEBKIT_IS_WEB_VIEW(child) && webkit_web_view_get_page_id(WEBKIT_WEB_VIEW(child)) == page_id)
       found = FromWebView(WEBKIT_WEB_VIEW(child));
   }
+  if (found)
+    known[page_id] = found;
+  else
+    known.erase(page_id);
   return found;
 }
 
@@ -54,6 +77,7 @@ BrowserHost::BrowserHost(bool is_main_window) : is_main_window_(is_main_window) 
 
 BrowserHost::~BrowserHost() {
   *alive_ = false;
+  std::erase_if(HostsByPageId(), [this](const auto& entry) { return entry.second == this; });
   if (composited_handler_) {
     GdkScreen* screen = gdk_screen_get_default();
     if (screen) g_signal_handler_disconnect(screen, composited_handler_);

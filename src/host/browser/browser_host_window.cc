@@ -1,7 +1,14 @@
 // The window operations of BrowserHost that pages ask for: position, size
 // limits, opacity, stacking, showing, menus and moving or sizing with the
 // mouse.
+#include <X11/Xlib-xcb.h>
+#include <gdk/gdkx.h>
+#include <xcb/xcb.h>
+
 #include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <optional>
 
 #include "browser/browser_host.h"
 #include "browser/popup_menu.h"
@@ -9,6 +16,34 @@
 #include "vesk/core/logging.h"
 
 namespace vesk {
+namespace {
+
+// The window's rectangle as the X server has it now, or nothing off X11 or
+// when the server refuses. Both requests go out together and are answered
+// in one round trip; GTK's frame extents would ask four times.
+std::optional<WindowRect> ServerRect(GdkWindow* window) {
+  if (!GDK_IS_X11_WINDOW(window)) return std::nullopt;
+  xcb_connection_t* connection = XGetXCBConnection(GDK_WINDOW_XDISPLAY(window));
+  const xcb_window_t xid = static_cast<xcb_window_t>(GDK_WINDOW_XID(window));
+  const xcb_window_t root = static_cast<xcb_window_t>(GDK_WINDOW_XID(gdk_get_default_root_window()));
+  const xcb_get_geometry_cookie_t size_cookie = xcb_get_geometry(connection, xid);
+  const xcb_translate_coordinates_cookie_t origin_cookie =
+      xcb_translate_coordinates(connection, xid, root, 0, 0);
+  // Errors are collected here, not sent to the toolkit's error handler.
+  xcb_generic_error_t* size_error = nullptr;
+  xcb_generic_error_t* origin_error = nullptr;
+  std::unique_ptr<xcb_get_geometry_reply_t, decltype(&free)> size(
+      xcb_get_geometry_reply(connection, size_cookie, &size_error), &free);
+  std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&free)> origin(
+      xcb_translate_coordinates_reply(connection, origin_cookie, &origin_error), &free);
+  free(size_error);
+  free(origin_error);
+  if (!size || !origin) return std::nullopt;
+  return WindowRect{origin->dst_x, origin->dst_y, origin->dst_x + size->width, origin->dst_y + size->height};
+}
+
+}  // namespace
+
 namespace {
 
 GdkRectangle WorkAreaOf(GtkWindow* window) {
@@ -90,6 +125,12 @@ WindowPosition BrowserHost::GetPosition() {
   position.topmost = topmost_;
   GdkWindow* gdk_window = gtk_widget_get_window(GTK_WIDGET(window_));
   if (gdk_window && gtk_widget_get_mapped(GTK_WIDGET(window_))) {
+    // The window has no frame of its own: its rectangle on the server is
+    // its frame.
+    if (const auto rect = ServerRect(gdk_window)) {
+      position.rect = *rect;
+      return position;
+    }
     GdkRectangle frame{};
     gdk_window_get_frame_extents(gdk_window, &frame);
     position.rect = {frame.x, frame.y, frame.x + frame.width, frame.y + frame.height};
