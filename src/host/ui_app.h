@@ -23,6 +23,9 @@ class UiApp {
   bool Initialize(const UiSettings& settings);
   // Shows the application and returns when it has ended.
   bool Run(const std::string& start_url);
+  // The same clean-up as after the main loop, for a start that shows no
+  // window at all (an installer was started).
+  void ShutDown() { CleanUpAfterLoop(); }
 
   void SetCrossOriginEntries(std::vector<CrossOriginEntry> entries) {
     cross_origin_entries_ = std::move(entries);

@@ -58,8 +58,20 @@ bool Run(const char* start_url) {
   return Guarded("run", [start_url] { return vesk::UiApp::Get().Run(start_url ? start_url : ""); });
 }
 
-constexpr VeskUiModule kModule{VESK_UI_MODULE_VERSION, Initialize, RegisterSchemeHost, CheckPackages,
-                               SetCrossOriginEntries,  Run};
+void ShutDown() {
+  Guarded("shut_down", [] {
+    vesk::UiApp::Get().ShutDown();
+    return true;
+  });
+}
+
+constexpr VeskUiModule kModule{VESK_UI_MODULE_VERSION,
+                               Initialize,
+                               RegisterSchemeHost,
+                               CheckPackages,
+                               SetCrossOriginEntries,
+                               Run,
+                               ShutDown};
 
 }  // namespace
 

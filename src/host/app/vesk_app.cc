@@ -11,6 +11,8 @@
 #include "vesk/core/ipc_message.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
+#include "vesk/core/update/check_update_flag.h"
+#include "vesk/core/update/package_swap.h"
 
 namespace vesk {
 namespace {
@@ -147,6 +149,9 @@ void VeskApp::RegisterApplications(const char* const* names, int count) {
 
 bool VeskApp::CheckPackages() {
   if (!ui_) return false;
+  // A package update that a crash interrupted is finished or undone first:
+  // the check must see a whole set, not a half-swapped one.
+  update::RecoverPackageSet(ProgramDirectory());
   const std::vector<std::string> names = application_names();
   std::vector<const char*> texts;
   for (const std::string& name : names) texts.push_back(name.c_str());
@@ -170,8 +175,15 @@ void VeskApp::StartMemoryTrace() {
 }
 
 bool VeskApp::Run() {
-  // 1. Pending restart-time updates are carried out by the update flags
-  // (not part of this build yet).
+  // 1. Pending restart-time updates, before any window. A started
+  // installer replaces the program's files once this process has ended.
+  bool installer_started = false;
+  update::CheckUpdateFlag(ProgramDirectory(), &installer_started);
+  if (installer_started) {
+    VESK_LOG(INFO) << "Update: the installer runs; ending without a window.";
+    if (ui_) ui_->shut_down();
+    return true;
+  }
   // 2.
   StartMemoryTrace();
   // 3.-8. Windows, the main loop, the clean-up and the engine's shutdown.

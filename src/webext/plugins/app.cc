@@ -6,6 +6,7 @@
 #include "extension_state.h"
 #include "page_handlers.h"
 #include "plugin_base/checks.h"
+#include "plugins/app_update.h"
 #include "plugins/error_handler.h"
 #include "vesk/core/autostart.h"
 #include "vesk/core/command_line.h"
@@ -112,7 +113,9 @@ void App::RegisterApis() {
   RegisterFunction("setAutoRun", SetAutoRun);
   RegisterFunction("cancelAutoRun", CancelAutoRun);
   RegisterFunction("getAutoRunState", GetAutoRunState);
+  RegisterFunction("updateWhenRestart", UpdateWhenRestart);
   RegisterFunction("getQbunVersion", GetQbunVersion);
+  RegisterFunction("updateQbunsWhenRestart", UpdateQbunsWhenRestart);
   RegisterProperty("showUploadMenu", GetShowUploadMenu, SetShowUploadMenu);
   RegisterProperty("version", GetVersion);
   RegisterHandlerProperty("onUploadFile", InstanceMessageSlot(vesk::kUploadMessage, Accepts::kFunctions));

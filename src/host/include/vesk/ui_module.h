@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-#define VESK_UI_MODULE_VERSION 1
+#define VESK_UI_MODULE_VERSION 2
 #define VESK_UI_MODULE_FILE "libvesk_ui.so"
 #define VESK_UI_MODULE_ENTRY "VeskUiModuleGet"
 
@@ -38,6 +38,8 @@ struct VeskUiModule {
   void (*set_cross_origin_entries)(const VeskUiCrossOriginEntry* entries, int count);
   /* Shows the application and returns when it has ended. */
   bool (*run)(const char* start_url);
+  /* Ends what initialize started, without any window (an installer runs). */
+  void (*shut_down)(void);
 };
 
 typedef const VeskUiModule* (*VeskUiModuleGetFunction)(void);
