@@ -37,6 +37,15 @@ TEST(SecurityByteString, LowEightBitsOfEachUtf16Unit) {
   EXPECT_EQ(ByteStringFromUtf8(std::string_view("a\0b", 3)).bytes, std::string("a\0b", 3));
 }
 
+TEST(SecurityByteString, XUserDefinedUnitsAreCountedApart) {
+  // U+F780 and U+F7FF (EF 9E 80, EF 9F BF) are the bytes 0x80 and 0xFF of
+  // x-user-defined text; U+F800 and U+F6FF are not.
+  const auto r = ByteStringFromUtf8("A\xEF\x9E\x80\xEF\x9F\xBF\xEF\xA0\x80\xEF\x9B\xBF");
+  EXPECT_EQ(r.bytes, Bytes({0x41, 0x80, 0xFF, 0x00, 0xFF}));
+  EXPECT_EQ(r.wide_units, 4u);
+  EXPECT_EQ(r.private_range_units, 2u);
+}
+
 TEST(SecurityByteString, MalformedUtf8NeverOverrunsAndCountsAsReplacement) {
   // Truncated sequences, stray continuations, overlong forms, out of range.
   for (const std::string_view text :

@@ -24,4 +24,26 @@ ValueRef NewByteStringValue(JSCContext* context, std::string_view bytes) {
   return ValueRef(jsc_value_new_string_from_bytes(context, text));
 }
 
+std::optional<std::string_view> BinaryDataOf(JSCValue* value) {
+  if (!value) return std::nullopt;
+  if (jsc_value_is_typed_array(value)) {
+    const gsize size = jsc_value_typed_array_get_size(value);
+    const auto* data = static_cast<const char*>(jsc_value_typed_array_get_data(value, nullptr));
+    return data ? std::string_view(data, size) : std::string_view();
+  }
+  if (jsc_value_is_array_buffer(value)) {
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(jsc_value_array_buffer_get_data(value, &size));
+    return data ? std::string_view(data, size) : std::string_view();
+  }
+  return std::nullopt;
+}
+
+bool IsBytes(JSCValue* value) { return value && (jsc_value_is_string(value) || IsBinaryData(value)); }
+
+std::string BytesFromValue(JSCValue* value) {
+  if (const auto binary = BinaryDataOf(value)) return std::string(*binary);
+  return ByteStringFromValue(value);
+}
+
 }  // namespace plugin

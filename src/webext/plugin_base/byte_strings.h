@@ -4,6 +4,7 @@
 
 #include <jsc/jsc.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,5 +17,15 @@ namespace plugin {
 std::string ByteStringFromValue(JSCValue* value);
 // A new string value whose code unit i is byte i.
 ValueRef NewByteStringValue(JSCContext* context, std::string_view bytes);
+
+// Binary data a page may hand over instead of a byte string: an ArrayBuffer
+// or a typed array (the bytes of its own view). Nothing when |value| is
+// neither. The view points into the engine's memory without a copy: it is
+// valid only until the page's script runs again, so use or copy it at once.
+std::optional<std::string_view> BinaryDataOf(JSCValue* value);
+inline bool IsBinaryData(JSCValue* value) { return BinaryDataOf(value).has_value(); }
+// A byte string or binary data (see above), as bytes.
+bool IsBytes(JSCValue* value);
+std::string BytesFromValue(JSCValue* value);
 
 }  // namespace plugin

@@ -113,6 +113,7 @@ void App::RegisterApis() {
   RegisterFunction("setAutoRun", SetAutoRun);
   RegisterFunction("cancelAutoRun", CancelAutoRun);
   RegisterFunction("getAutoRunState", GetAutoRunState);
+  RegisterFunction("newUpdatePackage", NewUpdatePackage);
   RegisterFunction("updateWhenRestart", UpdateWhenRestart);
   RegisterFunction("getQbunVersion", GetQbunVersion);
   RegisterFunction("updateQbunsWhenRestart", UpdateQbunsWhenRestart);

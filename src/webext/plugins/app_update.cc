@@ -1,8 +1,14 @@
 #include "plugins/app_update.h"
 
+#include <sys/stat.h>
+
 #include "extension_state.h"
 #include "plugin_base/checks.h"
+#include "plugins/update_package.h"
+#include "vesk/core/file_util.h"
+#include "vesk/core/state_directories.h"
 #include "vesk/core/update/update_flags.h"
+#include "vesk/core/update/update_location.h"
 
 namespace plugin {
 namespace {
@@ -42,6 +48,21 @@ bool PackageNames(Call& call, std::vector<std::string>* names) {
 }
 
 }  // namespace
+
+void NewUpdatePackage(App&, Call& call) {
+  if (!call.ExpectCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
+  const std::string& program_dir = ExtensionState::Get().program_dir;
+  const std::string update_dir = vesk::update::UpdateDirectory(program_dir);
+  // In an installation the package manager owns, nothing is created: the
+  // object's appends then fail through their callbacks.
+  const bool allowed = vesk::UpdatesAllowed(program_dir);
+  if (allowed && !update_dir.empty() && !vesk::IsDirectory(update_dir)) ::mkdir(update_dir.c_str(), 0755);
+  // The name comes from the page: it must not lead out of the directory.
+  std::string why;
+  const auto path = vesk::update::ResolveUpdateEntry(update_dir, Utf8Of(call[0]), &why);
+  if (!path) return call.Throw("Invalid UpdatePackage Name: " + why);
+  call.Return(UpdatePackage::New(*path, allowed)->CreateOwnedObject(call.context()));
+}
 
 void UpdateWhenRestart(App&, Call& call) {
   if (!call.ExpectCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;

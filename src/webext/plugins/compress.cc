@@ -7,8 +7,8 @@ namespace plugin {
 namespace {
 
 void ZlibCompress(Compress&, Call& call) {
-  if (!call.ExpectMinimumCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
-  const auto compressed = vesk::security::ZlibCompress(ByteStringFromValue(call[0]));
+  if (!call.ExpectMinimumCount(1) || !call.Expect(IsBytes(call[0]), 0, "String")) return;
+  const auto compressed = vesk::security::ZlibCompress(BytesFromValue(call[0]));
   // Any failure but a full buffer ends the call without a result.
   if (compressed) call.Return(NewByteStringValue(call.context(), *compressed));
 }

@@ -7,8 +7,8 @@ namespace plugin {
 namespace {
 
 void CalculateCRC(CRC32&, Call& call) {
-  if (!call.ExpectMinimumCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
-  const std::string bytes = ByteStringFromValue(call[0]);
+  if (!call.ExpectMinimumCount(1) || !call.Expect(IsBytes(call[0]), 0, "String")) return;
+  const std::string bytes = BytesFromValue(call[0]);
   if (bytes.empty()) return call.Throw("the content can not be empty string");
   call.ReturnString(vesk::security::FormatCrc32(vesk::security::Crc32(bytes)));
 }

@@ -6,8 +6,12 @@ namespace plugin {
 namespace {
 
 void Append(MD5& self, Call& call) {
-  if (!call.ExpectMinimumCount(1) || !call.Expect(IsString(call[0]), 0, "String")) return;
-  self.digest().Append(ByteStringFromValue(call[0]));
+  if (!call.ExpectMinimumCount(1) || !call.Expect(IsBytes(call[0]), 0, "String")) return;
+  // Binary data is hashed where it lies, without a copy.
+  if (const auto binary = BinaryDataOf(call[0]))
+    self.digest().Append(*binary);
+  else
+    self.digest().Append(ByteStringFromValue(call[0]));
 }
 
 void Reset(MD5& self, Call& call) {

@@ -56,6 +56,7 @@ ByteStringResult ByteStringFromUtf8(std::string_view utf8) {
   size_t count = 0;
   auto push_unit = [&](uint32_t unit) {
     if (unit > 0xFF && result.wide_units++ == 0) result.first_wide_index = count;
+    if ((unit & 0xFF00) == 0xF700) ++result.private_range_units;
     out[count++] = static_cast<char>(unit & 0xFF);
   };
   const auto* in = reinterpret_cast<const unsigned char*>(utf8.data());

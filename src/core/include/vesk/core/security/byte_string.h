@@ -15,6 +15,10 @@ struct ByteStringResult {
   // and how many there were.
   size_t wide_units = 0;
   size_t first_wide_index = 0;
+  // How many of the wide units lie in 0xF700-0xF7FF: what the x-user-defined
+  // text decoding makes of the bytes 0x80-0xFF, which the update package
+  // object accepts as those bytes.
+  size_t private_range_units = 0;
 };
 
 // Byte i is the low 8 bits of UTF-16 code unit i of the text. Characters
