@@ -1,6 +1,8 @@
-// The restart-time update in one process: installing packages, the
-// recovery of every interrupted state, a kill at every file operation, and
-// the installer flags with a real program standing in for the installer.
+// The restart-time update below the program's start (the start itself is
+// tested end to end in tests/e2e/test_update.py): the recovery of every
+// interrupted state, a kill at every file operation of the update and of
+// the recovery, and the installer's start with a real program standing in
+// for the installer.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -81,41 +83,6 @@ class PackageUpdateTest : public ::testing::Test {
   LogCapture log_;
   std::string old_b_, new_b_, new_c_;
 };
-
-TEST_F(PackageUpdateTest, NamedPackagesReplaceTheirOldCopiesAndTheRestStays) {
-  PrepareUpdate();
-  EXPECT_TRUE(Start());
-  EXPECT_EQ(Contents(Dir("package")), NewSet());
-  for (const char* gone : {"package_new", "package_old", "update"})
-    EXPECT_FALSE(PathExists(Dir(gone))) << gone;
-  const std::string log = log_.Text();
-  EXPECT_NE(
-      log.find("Update: CheckUpdateFlag: update_flag_file(" + JoinPath(Update(), kUpdateFlagName) +
-               ") not exist;complete_flag_file(" + JoinPath(Update(), kCompleteFlagName) + ") not exist"),
-      std::string::npos);
-  EXPECT_NE(log.find("Update: CheckUpdateFlagForQbun: package directory(" + Dir("package") +
-                     ") exist;package_new directory(" + Dir("package_new") + ") not exist"),
-            std::string::npos);
-  EXPECT_NE(log.find("Update: CheckUpdateFlagForQbun: Qbun Flag File(" + JoinPath(Update(), kQbunFlagName) +
-                     ") exist"),
-            std::string::npos);
-}
-
-TEST_F(PackageUpdateTest, AMissingOrBadPackageInstallsNothing) {
-  WriteSet(Dir("package"), OldSet());
-  WriteSet(Update(), {{"b.qbun", new_b_}, {kQbunFlagName, "b.qbun|c.qbun"}});
-  EXPECT_TRUE(Start());
-  EXPECT_EQ(Contents(Dir("package")), OldSet());
-  EXPECT_EQ(Contents(Update()), (FileSet{{"b.qbun", new_b_}})) << "the flag goes, the first download stays";
-
-  std::string damaged = new_c_;
-  damaged[damaged.size() - 3] ^= 0x10;
-  WriteSet(Update(), {{"c.qbun", damaged}, {kQbunFlagName, "b.qbun|c.qbun"}});
-  EXPECT_TRUE(Start());
-  EXPECT_EQ(Contents(Dir("package")), OldSet());
-  EXPECT_EQ(Contents(Update()), (FileSet{{"b.qbun", new_b_}, {"c.qbun", damaged}}));
-  EXPECT_FALSE(PathExists(Dir("package_new")));
-}
 
 TEST_F(PackageUpdateTest, AMissingPackageDirectoryIsCreatedAndFilled) {
   WriteSet(Update(), {{"c.qbun", new_c_}, {kQbunFlagName, "c.qbun"}});
@@ -212,6 +179,19 @@ TEST_F(PackageUpdateTest, AKillAtAnyStepLeavesTheOldOrTheNewSet) {
   const int steps = StartInChild(dir_.path(), 0);
   ASSERT_GT(steps, 10);
   ASSERT_EQ(Contents(Dir("package")), NewSet());
+  for (const char* gone : {"package_new", "package_old", "update"})
+    EXPECT_FALSE(PathExists(Dir(gone))) << gone;
+  const std::string log = log_.Text();
+  EXPECT_NE(
+      log.find("Update: CheckUpdateFlag: update_flag_file(" + JoinPath(Update(), kUpdateFlagName) +
+               ") not exist;complete_flag_file(" + JoinPath(Update(), kCompleteFlagName) + ") not exist"),
+      std::string::npos);
+  EXPECT_NE(log.find("Update: CheckUpdateFlagForQbun: package directory(" + Dir("package") +
+                     ") exist;package_new directory(" + Dir("package_new") + ") not exist"),
+            std::string::npos);
+  EXPECT_NE(log.find("Update: CheckUpdateFlagForQbun: Qbun Flag File(" + JoinPath(Update(), kQbunFlagName) +
+                     ") exist"),
+            std::string::npos);
   int kill_points = 0;
   for (int kill_at = 1; kill_at <= steps; ++kill_at) {
     SCOPED_TRACE("killed before update step " + std::to_string(kill_at));
@@ -291,33 +271,6 @@ TEST_F(InstallerFlagTest, ThePendingInstallerStartsDetachedWithTheTwoArgumentsAn
   EXPECT_NE(
       log_.Text().find("Update: Update Package Directory Is Empty, Then Delete It :" + InUpdate("sub dir")),
       std::string::npos);
-}
-
-TEST_F(InstallerFlagTest, FlagsThatStartNothing) {
-  struct Case {
-    const char* what;
-    std::string content;
-    const char* log;
-  };
-  const Case cases[] = {
-      {"two installers", "a.run|b.run", "should report only one path, but actually it report 2 paths"},
-      {"a missing installer", "missing.run", ") report empty"},
-      {"an absolute path", "/bin/true", ") report empty"},
-      {"a way out", "../record.txt", ") report empty"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    WriteInstaller("a.run");
-    WriteInstaller("b.run");
-    ASSERT_TRUE(WriteStringToFile(InUpdate(kUpdateFlagName), c.content));
-    bool started = true;
-    EXPECT_TRUE(Start(&started));
-    EXPECT_FALSE(started);
-    EXPECT_FALSE(PathExists(InUpdate(kUpdateFlagName)));
-    EXPECT_FALSE(PathExists(InUpdate(kCompleteFlagName)));
-    EXPECT_NE(log_.Text().find(c.log), std::string::npos);
-  }
-  EXPECT_FALSE(PathExists(Record())) << "nothing ran";
 }
 
 TEST_F(InstallerFlagTest, AFailedStartIsLoggedAndTheInstallerStays) {
