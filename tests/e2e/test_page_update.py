@@ -74,6 +74,8 @@ def test_update_package_suite(program):
     assert reports["units_path"] == os.path.join(update, "units.bin")
     with open(reports["units_path"], "rb") as f:
         assert f.read() == b"\x41\xff\xff"
+    with open(reports["wide_path"], "rb") as f:
+        assert f.read() == b"\x41\x00"
     with open(reports["order_path"], "rb") as f:
         assert f.read() == b"abcde\xe9\x80"
     with open(reports["binary_path"], "rb") as f:
