@@ -1,5 +1,6 @@
 // Update flags and the names they may hold: what is written, what is read
-// back, and that no name leads out of the update directory.
+// back, and that no name leads out of the update directory (nothing outside
+// is created, written, run or removed).
 #include "vesk/core/update/update_flags.h"
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "test_util.h"
+#include "vesk/core/update/check_update_flag.h"
 #include "vesk/core/update/update_location.h"
 
 namespace vesk::update {
@@ -218,7 +220,10 @@ TEST_F(UpdateFlagsTest, HostileNamesAreRefusedAndTouchNothingOutside) {
   const std::string outside = dir_.File("outside");
   ASSERT_TRUE(CreateDirectoryRecursive(outside));
   ASSERT_TRUE(WriteStringToFile(JoinPath(outside, "file"), "keep"));
-  ASSERT_TRUE(WriteStringToFile(dir_.File("x"), "keep"));
+  // A program outside that must never run.
+  const std::string program = "#!/bin/sh\ntouch '" + dir_.File("ran") + "'\n";
+  ASSERT_TRUE(WriteStringToFile(dir_.File("x"), program));
+  ASSERT_EQ(::chmod(dir_.File("x").c_str(), 0700), 0);
   ASSERT_EQ(::symlink(JoinPath(outside, "file").c_str(), JoinPath(update, "link_out").c_str()), 0);
   ASSERT_EQ(::symlink("../outside", JoinPath(update, "link_dir_out").c_str()), 0);
   ASSERT_EQ(::symlink("nowhere/at/all", JoinPath(update, "dangling").c_str()), 0);
@@ -227,7 +232,8 @@ TEST_F(UpdateFlagsTest, HostileNamesAreRefusedAndTouchNothingOutside) {
   ASSERT_EQ(::symlink(dir_.File("x").c_str(), JoinPath(update, "link_abs_out").c_str()), 0);
   ASSERT_EQ(::symlink("/", JoinPath(update, "link_root").c_str()), 0);
 
-  const std::vector<std::string> names = HostileNames();
+  std::vector<std::string> names = HostileNames();
+  names.push_back(dir_.File("x"));
   ASSERT_GE(names.size(), 50u);
   for (const std::string& name : names) {
     std::string why;
@@ -238,9 +244,16 @@ TEST_F(UpdateFlagsTest, HostileNamesAreRefusedAndTouchNothingOutside) {
     std::vector<std::string> paths;
     EXPECT_FALSE(ReadValidPathFromFlagFile(dir_.path(), InUpdate(kQbunFlagName), &paths)) << LogSafe(name);
     EXPECT_TRUE(paths.empty());
+    // As the installer to start (and a package to install) at a start.
+    ASSERT_TRUE(WriteStringToFile(InUpdate(kUpdateFlagName), name));
+    bool started = true;
+    EXPECT_TRUE(CheckUpdateFlag(dir_.path(), &started));
+    EXPECT_FALSE(started) << LogSafe(name);
   }
   EXPECT_EQ(Read(JoinPath(outside, "file")), "keep");
-  EXPECT_EQ(Read(dir_.File("x")), "keep");
+  EXPECT_EQ(Read(dir_.File("x")), program);
+  EXPECT_FALSE(PathExists(dir_.File("ran")));
+  EXPECT_FALSE(PathExists(dir_.File("package")));
 }
 
 TEST_F(UpdateFlagsTest, NamesInsideTheDirectoryStayUsable) {
