@@ -93,6 +93,18 @@ TEST_F(PackageUpdateTest, AMissingPackageDirectoryIsCreatedAndFilled) {
       std::string::npos);
 }
 
+TEST_F(PackageUpdateTest, APackageLinkIsReadThroughAndReplacedByTheNewSet) {
+  WriteSet(Dir("elsewhere"), OldSet());
+  ASSERT_EQ(::symlink("elsewhere", Dir("package").c_str()), 0);
+  WriteSet(Update(), {{"b.qbun", new_b_}, {"c.qbun", new_c_}, {kQbunFlagName, "b.qbun|c.qbun"}});
+  EXPECT_TRUE(Start());
+  struct stat info {};
+  ASSERT_EQ(::lstat(Dir("package").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(Contents(Dir("package")), NewSet());
+  EXPECT_EQ(Contents(Dir("elsewhere")), OldSet()) << "the link's target is left alone";
+}
+
 // Every state an interrupted update can leave, and what the next start
 // makes of it.
 TEST_F(PackageUpdateTest, RecoveryKeepsOneWholeSet) {

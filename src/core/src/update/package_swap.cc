@@ -130,6 +130,9 @@ bool MarkStagingComplete(const std::string& staging) {
   return true;
 }
 
+// package may be a link to the directory that holds the set (it is then
+// followed for reading and replaced as a link); package_new and
+// package_old are ours and never links.
 struct Dirs {
   explicit Dirs(const std::string& program)
       : program_dir(program),
@@ -150,7 +153,7 @@ void DropMarkerInPackage(const Dirs& dirs) {
 // From a complete staging: package -> package_old (when there is a
 // package), package_new -> package, then the leftovers go.
 void FinishSwap(const Dirs& dirs) {
-  if (IsRealDirectory(dirs.package)) {
+  if (IsDirectory(dirs.package)) {
     // A backup from an earlier update would block the rename.
     if (PathExists(dirs.backup)) RemoveTree(dirs.backup);
     if (!RenameDurably(dirs.program_dir, dirs.package, dirs.backup)) return;
@@ -169,7 +172,7 @@ void SetUpdateStepObserver(UpdateStepObserver observer) { g_observer = observer;
 
 void RecoverPackageSet(const std::string& program_dir) {
   const Dirs dirs(program_dir);
-  const bool package = IsRealDirectory(dirs.package);
+  const bool package = IsDirectory(dirs.package);
   const bool staging = IsRealDirectory(dirs.staging);
   const bool backup = IsRealDirectory(dirs.backup);
   if (staging && PathExists(JoinPath(dirs.staging, kStagingCompleteMarker))) {
@@ -197,7 +200,7 @@ void RecoverPackageSet(const std::string& program_dir) {
       RenameDurably(program_dir, dirs.backup, dirs.package);
     }
   }
-  if (IsRealDirectory(dirs.package)) DropMarkerInPackage(dirs);
+  if (IsDirectory(dirs.package)) DropMarkerInPackage(dirs);
 }
 
 void InstallPackageSet(const std::string& program_dir, const std::vector<std::string>& new_packages) {
@@ -209,7 +212,7 @@ void InstallPackageSet(const std::string& program_dir, const std::vector<std::st
     VESK_PLOG(WARNING) << "Update: cannot create " << dirs.staging;
     return;
   }
-  if (!IsRealDirectory(dirs.package)) {
+  if (!IsDirectory(dirs.package)) {
     VESK_LOG(WARNING) << "When DoUpdateWorkForQbnu, package directory(" << dirs.package << ") should exist";
     Step("mkdir package");
     ::mkdir(dirs.package.c_str(), 0755);
