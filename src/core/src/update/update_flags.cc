@@ -9,6 +9,7 @@
 
 #include "vesk/core/file_util.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/state_directories.h"
 #include "vesk/core/update/update_location.h"
 #include "vesk/core/version_text.h"
 
@@ -74,7 +75,10 @@ bool WriteUpdateFlagFile(const std::string& program_dir, const std::string& flag
   const std::string update_dir = UpdateDirectory(program_dir);
   const std::string flag_path = JoinPath(update_dir, flag_name);
   int fd = -1;
-  if (EnsureDirectory(update_dir))
+  // An installation the package manager owns is not ours to update.
+  if (!UpdatesAllowed(program_dir))
+    errno = EACCES;
+  else if (EnsureDirectory(update_dir))
     fd = ::open(flag_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   struct stat info {};
   if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
