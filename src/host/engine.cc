@@ -63,12 +63,14 @@ void Engine::InstallWebExtension() {
       web_extension_directory_.empty() ? JoinPath(program_dir, "webext") : web_extension_directory_;
   webkit_web_context_set_web_extensions_directory(context_, extension_dir.c_str());
   // The extension reads no configuration of its own: the program directory,
-  // the log file, the page channel and our switches travel with it.
+  // the log file, the page channel, our switches and the running executable
+  // (what an autostart entry starts) travel with it.
   channel::ExtensionInitData data;
   data.program_dir = program_dir;
   data.log_path = logging::LogFilePath();
   data.channel_socket = ChannelServer::Get().socket_path();
   data.channel_token = ChannelServer::Get().token();
+  data.executable_path = ExecutablePath();
   for (const auto& [name, value] : CommandLine::ForCurrentProcess().switches())
     data.switches.push_back("--" + name + (value.empty() ? std::string() : "=" + value));
   webkit_web_context_set_web_extensions_initialization_user_data(context_,

@@ -13,8 +13,11 @@
 #include "io_thread.h"
 #include "ipc/ipc_dispatcher.h"
 #include "scheme/scheme_registry.h"
+#include "vesk/app_identity.h"
+#include "vesk/core/command_line.h"
 #include "vesk/core/ipc/ipc.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/switches.h"
 #include "vesk/core/thread_check.h"
 
 namespace vesk {
@@ -33,6 +36,10 @@ bool UiApp::InitializeDisplay() {
     VESK_LOG(ERROR) << "Cannot open the display; the application cannot start.";
     return false;
   }
+  // Every window carries the application's class, so the desktop groups
+  // them under its own entry and two applications never share one.
+  g_set_application_name(identity::kDisplayName);
+  gdk_set_program_class(identity::kWindowClass);
   return true;
 }
 
@@ -74,6 +81,17 @@ void UiApp::CreateMainWindow(const std::string& start_url) {
   if (main_window_) main_window_->CenterOnWorkArea();
 }
 
+void UiApp::StartDevReload() {
+  if (!CommandLine::ForCurrentProcess().HasSwitch(switches::kEnableDevTools)) return;
+  const std::vector<std::string> dirs = DevReloadWatcher::PageDirectoriesFromCommandLine();
+  if (dirs.empty()) return;
+  dev_reload_ = std::make_unique<DevReloadWatcher>([this] {
+    if (main_window_ && main_window_->GetBrowser())
+      webkit_web_view_reload_bypass_cache(main_window_->GetBrowser());
+  });
+  dev_reload_->Watch(dirs);
+}
+
 void UiApp::OnMainWindowDestroyed() {
   VESK_REQUIRE_MAIN_THREAD();
   main_window_ = nullptr;
@@ -101,7 +119,9 @@ bool UiApp::Run(const std::string& start_url) {
   const guint int_source = g_unix_signal_add(SIGINT, OnTerminationSignal, this);
   CreateMainWindow(start_url);
   VESK_VLOG(1) << "start-up: main window created";
+  StartDevReload();
   gtk_main();
+  dev_reload_.reset();
   g_source_remove(term_source);
   g_source_remove(int_source);
   CleanUpAfterLoop();

@@ -3,9 +3,11 @@
 // module, which libframework.so loads only in the running instance.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "dev_reload.h"
 #include "vesk/core/cross_origin_whitelist.h"
 
 namespace vesk {
@@ -43,10 +45,12 @@ class UiApp {
   UiApp() = default;
   bool InitializeDisplay();
   void CreateMainWindow(const std::string& start_url);
+  void StartDevReload();
   void CleanUpAfterLoop();
   static int OnTerminationSignal(void* self);
 
   BrowserHost* main_window_ = nullptr;
+  std::unique_ptr<DevReloadWatcher> dev_reload_;
   unsigned taskbar_message_ = 0;
   std::vector<CrossOriginEntry> cross_origin_entries_;
 };

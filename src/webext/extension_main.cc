@@ -130,6 +130,7 @@ void ReadInitializationData(const GVariant* data) {
   if (!init) return;
   ExtensionState::Get().program_dir = init->program_dir;
   ExtensionState::Get().log_path = init->log_path;
+  ExtensionState::Get().executable_path = init->executable_path;
   std::vector<std::string> argv{"WebKitWebProcess"};
   argv.insert(argv.end(), init->switches.begin(), init->switches.end());
   vesk::CommandLine::InitForCurrentProcess(vesk::CommandLine::FromArgv(argv));

@@ -9,6 +9,8 @@ namespace plugin {
 struct ExtensionState {
   std::string program_dir;
   std::string log_path;
+  // The UI process's executable, as the desktop would start it again.
+  std::string executable_path;
   static ExtensionState& Get();
 };
 

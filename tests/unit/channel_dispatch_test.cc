@@ -239,7 +239,7 @@ TEST(PageMessagesTest, PayloadsRoundTripAndOtherFormsAreRefused) {
   EXPECT_FALSE(ReadInstanceMessage(close));
   EXPECT_FALSE(ReadInstanceMessage(nullptr));
 
-  ExtensionInitData data{"/opt/p", "/tmp/p.log", "/run/s", "token", {"--a", "--b=c d"}};
+  ExtensionInitData data{"/opt/p", "/tmp/p.log", "/run/s", "token", {"--a", "--b=c d"}, "/opt/p/todo"};
   g_autoptr(GVariant) encoded = g_variant_ref_sink(EncodeExtensionInitData(data));
   const auto decoded = DecodeExtensionInitData(encoded);
   ASSERT_TRUE(decoded);
@@ -248,6 +248,7 @@ TEST(PageMessagesTest, PayloadsRoundTripAndOtherFormsAreRefused) {
   EXPECT_EQ(decoded->channel_socket, "/run/s");
   EXPECT_EQ(decoded->channel_token, "token");
   EXPECT_EQ(decoded->switches, (std::vector<std::string>{"--a", "--b=c d"}));
+  EXPECT_EQ(decoded->executable_path, "/opt/p/todo");
   EXPECT_FALSE(DecodeExtensionInitData(close));
 }
 

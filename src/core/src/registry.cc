@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "vesk/app_identity.h"
 #include "vesk/core/file_util.h"
 
 namespace vesk {
@@ -48,9 +49,9 @@ std::string RegistryStore::DefaultPath(Scope scope) {
     // The first of $XDG_CONFIG_DIRS, /etc/xdg when unset.
     const gchar* const* dirs = g_get_system_config_dirs();
     const std::string base = dirs && dirs[0] ? dirs[0] : "/etc/xdg";
-    return JoinPath(JoinPath(base, kRegistryProduct), "registry.ini");
+    return JoinPath(JoinPath(base, identity::kConfigName), "registry.ini");
   }
-  return JoinPath(JoinPath(g_get_user_config_dir(), kRegistryProduct), "registry.ini");
+  return JoinPath(JoinPath(g_get_user_config_dir(), identity::kConfigName), "registry.ini");
 }
 
 std::optional<std::string> RegistryStore::ReadRaw(std::string_view key, std::string_view name) const {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/vesk_app_trace_thread.h"
+#include "vesk/app_identity.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/file_util.h"
 #include "vesk/core/ipc/ipc.h"
@@ -17,9 +18,10 @@
 namespace vesk {
 namespace {
 
-// Shared by every instance of the program for one user; the lock file's
-// location makes it per user (see SingleInstanceLockPath).
-constexpr char kInstanceLockName[] = "vesk-pelicard-InstanceMutex-desktop.kestrow.example";
+// Shared by every instance of this application for one user; the lock
+// file's location makes it per user (see SingleInstanceLockPath), its name
+// per application.
+constexpr const char* kInstanceLockName = identity::kInstanceLockName;
 constexpr char kTraceThreadName[] = "VeskAppTrace";
 
 // The directory of this library, where the user-interface module lies.

@@ -8,6 +8,7 @@
 #include "plugin_base/checks.h"
 #include "plugins/app_update.h"
 #include "plugins/error_handler.h"
+#include "vesk/app_identity.h"
 #include "vesk/core/autostart.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/file_util.h"
@@ -21,8 +22,10 @@
 namespace plugin {
 namespace {
 
-constexpr char kContextMenuKey[] = "Software\\Kestrow\\NewPelicard\\ContextMenu";
-constexpr char kExecutableName[] = "pelicard";
+const std::string& ContextMenuKey() {
+  static const std::string key = std::string(vesk::identity::kRegistryPath) + "\\ContextMenu";
+  return key;
+}
 
 void Exit(App& self, Call& call) { AskHost<vesk::channel::op::Exit>(self.page_id(), call); }
 
@@ -34,10 +37,11 @@ void SetAutoRun(App&, Call& call) {
   if (!call.ExpectCount(2) || !call.Expect(IsString(call[0]), 0, "String") ||
       !call.Expect(IsString(call[1]), 1, "String"))
     return;
-  const std::string program_dir = ExtensionState::Get().program_dir;
-  if (program_dir.empty()) return call.Throw("Get execute file path failed!");
-  g_autofree gchar* canonical =
-      g_canonicalize_filename(vesk::JoinPath(program_dir, kExecutableName).c_str(), "/");
+  // The running executable, whatever the build or the user named it: the
+  // entry starts the program that wrote it.
+  const std::string& executable = ExtensionState::Get().executable_path;
+  if (executable.empty()) return call.Throw("Get execute file path failed!");
+  g_autofree gchar* canonical = g_canonicalize_filename(executable.c_str(), "/");
   const std::string program(canonical);
   const std::string switch_text =
       std::string("--") + vesk::switches::kVeskStartup + "=" + ToStdString(call[1]);
@@ -71,14 +75,14 @@ void GetQbunVersion(App&, Call& call) {
 
 void GetShowUploadMenu(App&, Call& call) {
   const vesk::RegistryStore registry(vesk::RegistryStore::Scope::kCurrentUser);
-  const auto disabled = registry.ReadDword(kContextMenuKey, "Disabled");
+  const auto disabled = registry.ReadDword(ContextMenuKey(), "Disabled");
   call.ReturnBool(!disabled || *disabled == 0);
 }
 
 void SetShowUploadMenu(App&, Call& call) {
   if (!IsBool(call[0])) return call.Throw("value should be Bool");
   vesk::RegistryStore registry(vesk::RegistryStore::Scope::kCurrentUser);
-  registry.WriteDword(kContextMenuKey, "Disabled", jsc_value_to_boolean(call[0]) ? 0 : 1);
+  registry.WriteDword(ContextMenuKey(), "Disabled", jsc_value_to_boolean(call[0]) ? 0 : 1);
 }
 
 void GetVersion(App&, Call& call) {

@@ -6,7 +6,7 @@ namespace {
 constexpr char kCloseAnswerFormat[] = "(b)";
 constexpr char kInstanceMessageFormat[] = "(i)";
 // (program dir, log file, channel socket, channel token, switches)
-constexpr char kInitDataFormat[] = "(ssssas)";
+constexpr char kInitDataFormat[] = "(ssssass)";
 
 bool IsOfType(GVariant* value, const char* format) {
   return value && g_variant_is_of_type(value, G_VARIANT_TYPE(format));
@@ -39,15 +39,18 @@ GVariant* EncodeExtensionInitData(const ExtensionInitData& data) {
   g_variant_builder_init(&switches, G_VARIANT_TYPE("as"));
   for (const std::string& item : data.switches) g_variant_builder_add(&switches, "s", item.c_str());
   return g_variant_new(kInitDataFormat, data.program_dir.c_str(), data.log_path.c_str(),
-                       data.channel_socket.c_str(), data.channel_token.c_str(), &switches);
+                       data.channel_socket.c_str(), data.channel_token.c_str(), &switches,
+                       data.executable_path.c_str());
 }
 
 std::optional<ExtensionInitData> DecodeExtensionInitData(GVariant* data) {
   if (!IsOfType(data, kInitDataFormat)) return std::nullopt;
   ExtensionInitData decoded;
   const gchar *program_dir = nullptr, *log_path = nullptr, *socket = nullptr, *token = nullptr;
+  const gchar* executable = nullptr;
   g_autoptr(GVariantIter) switches = nullptr;
-  g_variant_get(data, "(&s&s&s&sas)", &program_dir, &log_path, &socket, &token, &switches);
+  g_variant_get(data, "(&s&s&s&sas&s)", &program_dir, &log_path, &socket, &token, &switches, &executable);
+  decoded.executable_path = executable;
   decoded.program_dir = program_dir;
   decoded.log_path = log_path;
   decoded.channel_socket = socket;

@@ -8,13 +8,16 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "vesk/app_identity.h"
 #include "vesk/core/file_util.h"
 #include "vesk/core/logging.h"
 
 namespace vesk::ipc {
 namespace {
 
-constexpr char kDirectoryName[] = "vesk_ipc_window";
+// Per application: a second start never hands its request to another
+// application's instance.
+constexpr const char* kDirectoryName = identity::kIpcDirectoryName;
 
 }  // namespace
 

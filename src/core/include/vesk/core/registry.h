@@ -1,6 +1,7 @@
 // A small registry of our own: key paths, value names and value types as on
 // the original platform, kept in an INI-style file per scope.
 //   current user: $XDG_CONFIG_HOME/<product>/registry.ini
+//   (<product> is the application's configuration name, see app_identity.h)
 //   machine-wide: <first of $XDG_CONFIG_DIRS, /etc/xdg>/<product>/registry.ini
 //                 (read-only to us)
 // Groups are key paths ("Software\Kestrow\NewPelicard\ContextMenu"), keys are
@@ -14,8 +15,6 @@
 #include <string_view>
 
 namespace vesk {
-
-inline constexpr char kRegistryProduct[] = "pelicard";
 
 class RegistryStore {
  public:

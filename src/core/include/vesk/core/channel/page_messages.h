@@ -32,6 +32,8 @@ struct ExtensionInitData {
   std::string channel_socket;
   std::string channel_token;
   std::vector<std::string> switches;  // "--name" or "--name=value"
+  // The UI process's executable: what an autostart entry starts.
+  std::string executable_path;
 };
 
 // A floating GVariant.
