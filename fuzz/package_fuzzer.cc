@@ -1,11 +1,12 @@
-// Package files from disk: the header, the archive reader and entry
-// extraction. The signature check is left out here (and only here) so that
+// Package files from disk: the header, the archive reader, entry extraction
+// and the diagnosis of a failing package. The signature check is left out here (and only here) so that
 // the fuzzer reaches the archive code with arbitrary archives.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "vesk/core/package/package_diagnosis.h"
 #include "vesk/core/package/package_file.h"
 #include "vesk/core/package/unzip_helper.h"
 
@@ -38,5 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   unzip.UnzipToMemory("index.html", &bytes);
   unzip.UnzipToMemory(std::string(256, 'a'), &bytes);
+  // The words the start-up check logs for a package that fails, header and
+  // signature included.
+  const vesk::PackageDiagnosis diagnosis = vesk::DiagnosePackageBytes(data, size, nullptr);
+  if (diagnosis.reason.empty()) __builtin_trap();
   return 0;
 }

@@ -30,11 +30,25 @@ TEST(MimeTypeTest, FirstRowWinsAndCaseIsIgnored) {
   EXPECT_STREQ("application/octet-stream", MimeTypeForExtension("Bin"));
   EXPECT_STREQ("text/xml", MimeTypeForExtension("xsl"));
   // Unknown, partial and empty extensions.
-  EXPECT_STREQ("text/plain", MimeTypeForExtension("woff"));
+  EXPECT_STREQ("text/plain", MimeTypeForExtension("woff3"));
+  EXPECT_STREQ("text/plain", MimeTypeForExtension("mj"));
   EXPECT_STREQ("text/plain", MimeTypeForExtension("htm "));
   EXPECT_STREQ("text/plain", MimeTypeForExtension("ht"));
   EXPECT_STREQ("text/plain", MimeTypeForExtension("html,htm"));
   EXPECT_STREQ("text/plain", MimeTypeForExtension(""));
+}
+
+TEST(MimeTypeTest, ModernTypesFollowTheFirstThirtyNineRows) {
+  EXPECT_STREQ("text/javascript", MimeTypeForExtension("mjs"));
+  EXPECT_STREQ("application/wasm", MimeTypeForExtension("WASM"));
+  EXPECT_STREQ("application/json", MimeTypeForExtension("json"));
+  EXPECT_STREQ("font/woff2", MimeTypeForExtension("woff2"));
+  EXPECT_STREQ("font/woff", MimeTypeForExtension("woff"));
+  EXPECT_STREQ("font/ttf", MimeTypeForExtension("ttf"));
+  EXPECT_STREQ("font/otf", MimeTypeForExtension("otf"));
+  // The older rows still decide what they listed.
+  EXPECT_STREQ("application/x-javascript", MimeTypeForExtension("js"));
+  EXPECT_STREQ("text/plain", MimeTypeForExtension("txt"));
 }
 
 TEST(MimeTypeTest, ExtensionIsTakenFromTheLastComponent) {

@@ -1,18 +1,25 @@
 #include "package_writer.h"
 
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
+#include "vesk/core/package/mime_types.h"
 #include "vesk/core/package/package_file.h"
 #include "vesk/core/package/unzip_helper.h"
 
@@ -54,9 +61,50 @@ std::string OpenSslError() {
   return text;
 }
 
+// Dotfiles and dot-directories, excluded patterns, skipped files.
+bool IsLeftOut(const std::filesystem::path& relative, const std::filesystem::path& full,
+               const CollectOptions& options) {
+  const std::string name = relative.generic_string();
+  for (const auto& component : relative)
+    if (component.string().starts_with(".")) return true;
+  for (const std::string& pattern : options.excludes) {
+    if (fnmatch(pattern.c_str(), name.c_str(), FNM_PATHNAME) == 0) return true;
+    for (const auto& component : relative)
+      if (fnmatch(pattern.c_str(), component.c_str(), 0) == 0) return true;
+  }
+  std::error_code ec;
+  for (const std::string& skip : options.skip_paths)
+    if (std::filesystem::equivalent(full, skip, ec)) return true;
+  return false;
+}
+
 }  // namespace
 
+std::vector<std::string> NameWarnings(const std::string& name) {
+  std::vector<std::string> warnings;
+  const bool unaddressable = std::any_of(name.begin(), name.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte <= 0x20 || byte >= 0x7f || c == '%' || c == '?' || c == '#';
+  });
+  if (unaddressable)
+    warnings.push_back(name +
+                       ": a page cannot address this name (space, \"%\", \"?\", \"#\" or non-ASCII; "
+                       "vesk:// URLs are not percent-decoded)");
+  const std::string_view extension = ExtensionOfPath(name);
+  if (std::string_view(MimeTypeForExtension(extension)) == "text/plain" && extension != "txt" &&
+      extension != "text" && name != "version.dat")
+    warnings.push_back(
+        name + ": will be served as text/plain" +
+        (extension.empty() ? std::string(" (no extension)") : " (." + std::string(extension) + ")"));
+  return warnings;
+}
+
 bool CollectDirectory(const std::string& dir, std::vector<ArchiveFile>* files, std::string* error) {
+  return CollectDirectory(dir, CollectOptions(), files, error);
+}
+
+bool CollectDirectory(const std::string& dir, const CollectOptions& options, std::vector<ArchiveFile>* files,
+                      std::string* error) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) {
@@ -67,6 +115,10 @@ bool CollectDirectory(const std::string& dir, std::vector<ArchiveFile>* files, s
   for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
     const fs::path relative = it->path().lexically_relative(dir);
+    if (IsLeftOut(relative, it->path(), options)) {
+      if (it->is_directory(ec) && !it->is_symlink(ec)) it.disable_recursion_pending();
+      continue;
+    }
     if (it->is_symlink(ec)) {
       *error = "symbolic links are not packed: " + relative.generic_string();
       return false;
@@ -164,6 +216,58 @@ PrivateKey LoadPrivateKey(const std::string& pem_path, std::string* error) {
   return key;
 }
 
+bool CheckSigningKey(EVP_PKEY* key, std::string* error) {
+  BIGNUM* exponent = nullptr;
+  const bool rsa = EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA;
+  const int bits = rsa ? EVP_PKEY_get_bits(key) : 0;
+  const bool exponent_fits =
+      rsa && EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &exponent) == 1 && BN_num_bits(exponent) <= 32;
+  BN_free(exponent);
+  if (!rsa || bits != 2048 || !exponent_fits) {
+    *error = "the program can only verify with a 2048-bit RSA key whose exponent fits 32 bits; this key is " +
+             (rsa ? std::to_string(bits) + "-bit RSA" + (exponent_fits ? "" : " with a larger exponent")
+                  : std::string("not RSA")) +
+             " (make one with: qbun keygen DIR)";
+    return false;
+  }
+  return true;
+}
+
+bool GenerateKeyPair(const std::string& private_path, const std::string& public_path, std::string* error) {
+  PrivateKey key(EVP_RSA_gen(2048));
+  if (!key) {
+    *error = "cannot generate the key: " + OpenSslError();
+    return false;
+  }
+  // O_EXCL: an existing key is never replaced, whatever its owner meant.
+  const int fd = ::open(private_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = "cannot create " + private_path + ": " + std::strerror(errno);
+    return false;
+  }
+  FILE* out = ::fdopen(fd, "w");
+  if (!out) ::close(fd);
+  bool ok = out && PEM_write_PrivateKey(out, key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
+  if (out) ok = std::fclose(out) == 0 && ok;
+  if (!ok) {
+    *error = "cannot write " + private_path;
+    std::remove(private_path.c_str());
+    return false;
+  }
+  const int public_fd = ::open(public_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  FILE* public_out = public_fd >= 0 ? ::fdopen(public_fd, "w") : nullptr;
+  if (public_fd >= 0 && !public_out) ::close(public_fd);
+  ok = public_out && PEM_write_PUBKEY(public_out, key.get()) == 1;
+  if (public_out) ok = std::fclose(public_out) == 0 && ok;
+  if (!ok) {
+    *error = "cannot write " + public_path + (public_fd < 0 ? std::string(": ") + std::strerror(errno) : "");
+    if (public_fd >= 0) std::remove(public_path.c_str());
+    std::remove(private_path.c_str());
+    return false;
+  }
+  return true;
+}
+
 bool SignArchive(EVP_PKEY* key, const std::vector<uint8_t>& archive, std::vector<uint8_t>* stored_signature,
                  std::string* error) {
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
@@ -186,7 +290,8 @@ bool SignArchive(EVP_PKEY* key, const std::vector<uint8_t>& archive, std::vector
 }
 
 std::vector<uint8_t> AssemblePackage(const std::vector<uint8_t>& stored_signature,
-                                     const std::vector<uint8_t>& archive) {
+                                     const std::vector<uint8_t>& archive,
+                                     const std::vector<uint8_t>& key_id) {
   std::vector<uint8_t> package(kPackageHeaderSize + stored_signature.size() + archive.size());
   auto put = [&package](size_t offset, uint32_t value) {
     for (int i = 0; i < 4; ++i) package[offset + i] = static_cast<uint8_t>(value >> (8 * i));
@@ -194,6 +299,7 @@ std::vector<uint8_t> AssemblePackage(const std::vector<uint8_t>& stored_signatur
   put(0, kPackageMagic);
   put(4, 0);
   put(8, 0);
+  for (size_t i = 0; i < key_id.size() && i < 4; ++i) package[8 + i] = key_id[i];
   put(12, static_cast<uint32_t>(stored_signature.size()));
   if (!stored_signature.empty())
     std::memcpy(package.data() + kPackageHeaderSize, stored_signature.data(), stored_signature.size());

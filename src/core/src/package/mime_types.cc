@@ -52,8 +52,18 @@ constexpr MimeRow kMimeRows[] = {
     {"application/x-shockwave-flash", "swf,swl"},
     {"application/pkcs7-mime", "p7m,p7c,p7z"},
     {"application/pkcs7-signature", "p7s"},
+    // Types the engine insists on: module scripts and WebAssembly are refused
+    // as text/plain, fonts and JSON are mishandled. Always after the rows
+    // above, which keep their order.
+    {"text/javascript", "mjs"},
+    {"application/wasm", "wasm"},
+    {"application/json", "json"},
+    {"font/woff2", "woff2"},
+    {"font/woff", "woff"},
+    {"font/ttf", "ttf"},
+    {"font/otf", "otf"},
 };
-static_assert(std::size(kMimeRows) == 39);
+static_assert(std::size(kMimeRows) == 46);
 
 bool RowListsExtension(std::string_view list, std::string_view extension) {
   while (!list.empty()) {

@@ -1,5 +1,6 @@
-// The vesk:// MIME table: 39 rows searched in order, first match wins,
-// extensions compared without regard to ASCII case.
+// The vesk:// MIME table: 46 rows searched in order, first match wins,
+// extensions compared without regard to ASCII case. Rows 40 on add the types
+// of module scripts, WebAssembly, JSON and web fonts.
 #pragma once
 
 #include <string_view>
