@@ -85,7 +85,7 @@ PROBES = [
     ("vesk://vesk/img/photo.JPG", "img/photo.JPG", "image/jpeg"),
     ("vesk://vesk/data/blob.bin", "data/blob.bin", "application/octet-stream"),
     ("vesk://vesk/noext", "noext", "text/plain"),
-    ("vesk://vesk/font.woff", "font.woff", "text/plain"),
+    ("vesk://vesk/font.woff", "font.woff", "font/woff"),
     ("vesk://vesk/INDEX.HTM", None, None),
     ("vesk://vesk/missing.txt", None, None),
     ("vesk://vesk/dup.txt", "dup.txt", "text/plain"),

@@ -39,9 +39,19 @@ void LoadHandler::OnLoadError(WebKitWebView* view, const char* failed_url, const
 }
 
 bool KeyboardHandler::OnKeyEvent(const GdkEventKey* event) {
-  if (event->type != GDK_KEY_PRESS || event->keyval != GDK_KEY_F12) return false;
+  if (event->type != GDK_KEY_PRESS) return false;
+  // Without the switch every key reaches the page.
   if (!CommandLine::ForCurrentProcess().HasSwitch(switches::kEnableDevTools)) return false;
-  if (delegate_) delegate_->SetDevToolsShown(!delegate_->IsDevToolsShown());
+  if (event->keyval == GDK_KEY_F12) {
+    if (delegate_) delegate_->SetDevToolsShown(!delegate_->IsDevToolsShown());
+    return true;
+  }
+  const bool control_only = (event->state & gtk_accelerator_get_default_mod_mask()) == GDK_CONTROL_MASK;
+  const bool reload = event->keyval == GDK_KEY_F5 ||
+                      (control_only && (event->keyval == GDK_KEY_r || event->keyval == GDK_KEY_R));
+  if (!reload || !delegate_ || !delegate_->GetBrowser()) return false;
+  VESK_LOG(INFO) << "Development reload: key pressed; reloading";
+  webkit_web_view_reload_bypass_cache(delegate_->GetBrowser());
   return true;
 }
 
