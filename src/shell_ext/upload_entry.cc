@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "vesk/app_identity.h"
 #include "vesk/core/base64.h"
 #include "vesk/core/file_util.h"
 #include "vesk/core/registry.h"
@@ -25,15 +26,19 @@ GVariant* NotifyArguments() {
 
 }  // namespace
 
+std::string ContextMenuKey() { return std::string(identity::kRegistryPath) + "\\ContextMenu"; }
+
+std::string ContextMenuParamKey() { return std::string(identity::kRegistryPath) + "\\ContextMenuParam"; }
+
 bool UploadEntryHidden() {
   const RegistryStore registry(RegistryStore::Scope::kCurrentUser);
-  const auto disabled = registry.ReadDword(kContextMenuKey, "Disabled");
+  const auto disabled = registry.ReadDword(ContextMenuKey(), "Disabled");
   return disabled && *disabled != 0;
 }
 
 std::vector<std::string> ContextMenuParamWords() {
   const RegistryStore registry(RegistryStore::Scope::kCurrentUser);
-  const auto text = registry.ReadString(kContextMenuParamKey, "");
+  const auto text = registry.ReadString(ContextMenuParamKey(), "");
   return text ? SplitContextMenuParam(*text) : std::vector<std::string>();
 }
 
@@ -54,7 +59,7 @@ std::vector<std::string> SplitContextMenuParam(std::string_view text) {
 
 std::vector<std::string> LauncherArgv(const std::string& program_dir, const std::string& request_path,
                                       const std::vector<std::string>& extra_words) {
-  std::vector<std::string> argv{JoinPath(program_dir, kLauncherName),
+  std::vector<std::string> argv{JoinPath(program_dir, identity::kAppName),
                                 "--upload-extension=" + Base64Encode(request_path)};
   argv.insert(argv.end(), extra_words.begin(), extra_words.end());
   return argv;

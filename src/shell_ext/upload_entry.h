@@ -15,19 +15,21 @@ inline constexpr char kMenuTip[] = "上传文件到凯斯卓邮箱网盘";
 // A themed icon name; registration links our artwork into the hicolor theme.
 inline constexpr char kIconName[] = "pelicard-upload";
 
-inline constexpr char kContextMenuKey[] = "Software\\Kestrow\\NewPelicard\\ContextMenu";
-inline constexpr char kContextMenuParamKey[] = "Software\\Kestrow\\NewPelicard\\ContextMenuParam";
+// The keys "ContextMenu" and "ContextMenuParam" under the application's
+// registry path (vesk/app_identity.h).
+std::string ContextMenuKey();
+std::string ContextMenuParamKey();
 // Longer extra command-line texts are ignored.
 inline constexpr size_t kMaxContextMenuParamChars = 255;
 
-// Names in the program directory.
-inline constexpr char kLauncherName[] = "pelicard";
+// Names in the program directory; the launcher is the application's
+// executable (vesk/app_identity.h).
 inline constexpr char kUploadCommandName[] = "pelicard-upload";
 inline constexpr char kModuleFileName[] = "pelicard_shell_ext.so";
 inline constexpr char kRegisterCommandName[] = "pelicard_shell_ext_register";
 inline constexpr char kIconRelativePath[] = "icons/pelicard-upload.svg";
 
-// True when the current user's "Disabled" value under kContextMenuKey is a
+// True when the current user's "Disabled" value under ContextMenu is a
 // non-zero number. Read anew on every call, so a change applies to the next
 // menu; a missing value or one of another type counts as 0.
 bool UploadEntryHidden();

@@ -97,7 +97,7 @@ TEST(UploadCommandTest, UsageAndFailuresHaveTheirExitCodes) {
 TEST(ContextMenuParamTest, WordsOfAtMost255CharactersOfAString) {
   RemoveRegistry();
   RegistryStore registry(RegistryStore::Scope::kCurrentUser);
-  const char* key = shell_ext::kContextMenuParamKey;
+  const std::string key = shell_ext::ContextMenuParamKey();
   EXPECT_TRUE(shell_ext::ContextMenuParamWords().empty());
   ASSERT_TRUE(registry.WriteString(key, "", " --a\tb  c "));
   EXPECT_EQ(shell_ext::ContextMenuParamWords(), (std::vector<std::string>{"--a", "b", "c"}));
