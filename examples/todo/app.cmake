@@ -2,6 +2,10 @@
 # (docs/app-development.md). Everything not set here keeps the sample's value.
 set(VESK_APP_NAME "todo" CACHE STRING "")
 set(VESK_APP_DISPLAY_NAME "To-do" CACHE STRING "")
+set(VESK_APP_DISPLAY_NAME_ZH "待办" CACHE STRING "")
+set(VESK_APP_ID "org.example.todo" CACHE STRING "")
+set(VESK_APP_SUMMARY "A small to-do list" CACHE STRING "")
+set(VESK_APP_VENDOR "Example" CACHE STRING "")
 set(VESK_APP_START_URL "vesk://todo/index.html" CACHE STRING "")
 set(VESK_APP_PACKAGE_HOSTS "todo" CACHE STRING "")
 set(VESK_APP_PACKAGE_SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/packages" CACHE PATH "")
