@@ -38,6 +38,12 @@ interface VeskApp {
   getAutoRunState(name: string): boolean;
   /** The text of version.dat inside the package of host `name` (trimmed). */
   getQbunVersion(name: string): string;
+  /** A new update package: the file `name` in the program's update directory, created empty. */
+  newUpdatePackage(name: string): VeskUpdatePackage;
+  /** Runs the installer `name` (in the update directory) at the next start. */
+  updateWhenRestart(name: string): void;
+  /** Replaces the package files `names` (in the update directory) at the next start. */
+  updateQbunsWhenRestart(names: string | string[]): void;
   /** Whether the file manager's upload entry is shown (false hides it for this user). */
   showUploadMenu: boolean;
   /** The program's version.dat, beside the executable. */
@@ -86,7 +92,7 @@ interface VeskSecurity {
 
 /** An MD5 digest over appended byte strings (one byte per character). */
 interface VeskMD5 {
-  append(data: string): void;
+  append(data: VeskBytes): void;
   reset(): void;
   /** 32 upper-case hexadecimal digits; throws before complete(). */
   getResult(): string;
@@ -95,12 +101,12 @@ interface VeskMD5 {
 
 interface VeskCRC32 {
   /** The CRC-32 of a byte string as 8 upper-case hexadecimal digits; throws for "". */
-  calculateCRC(data: string): string;
+  calculateCRC(data: VeskBytes): string;
 }
 
 interface VeskCompress {
   /** The zlib stream (level 9) of a byte string, as a byte string. */
-  zlibCompress(data: string): string;
+  zlibCompress(data: VeskBytes): string;
 }
 
 /** The process-wide error page and its data. */
@@ -109,6 +115,23 @@ interface VeskErrorHandler {
   setErrorHandlerUrl(url: string): void;
   /** String values kept for the error page; reading gives a copy. */
   errordata: Record<string, string>;
+}
+
+/** Bytes for the update-package and security objects: a byte string or binary data. */
+type VeskBytes = string | ArrayBuffer | ArrayBufferView;
+
+/** app.newUpdatePackage(name): a file in the update directory, written in pieces. */
+interface VeskUpdatePackage {
+  /** Truncates the file to length 0. */
+  reset(): void;
+  /** Appends the bytes later, in call order; then callback(true or false). */
+  append(data: VeskBytes, callback: (ok: boolean) => void): void;
+  /** Deletes the file. */
+  delete(): void;
+  /** The file's length in bytes. */
+  readonly size: number;
+  /** The file's full path; present only with --show-update-package-detail. */
+  readonly path?: string;
 }
 
 /** One entry of the JSON text given to winhelper.popUpMenu. */
