@@ -37,18 +37,20 @@ TEST(TaskThreadTest, RunsInDueOrderAndDrainWaitsForEarlierTasks) {
       order.push_back(value);
     };
   };
-  thread.PostDelayedTask(record(3), std::chrono::milliseconds(30));
+  auto recorded = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return order;
+  };
+  // Seconds, not milliseconds: Drain must return before the delayed task is
+  // due even when this thread stalls on a loaded machine.
+  thread.PostDelayedTask(record(3), std::chrono::seconds(3));
   thread.PostTask(record(1));
   thread.PostTask([] { throw std::runtime_error("a task that throws is logged, not fatal"); });
   thread.PostTask(record(2));
   thread.Drain();
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(60));
-  thread.Drain();
-  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(recorded(), (std::vector<int>{1, 2}));
+  EXPECT_TRUE(testing::WaitUntil([&] { return recorded().size() == 3; }));
+  EXPECT_EQ(recorded(), (std::vector<int>{1, 2, 3}));
   // Draining from the thread itself would wait forever; it returns instead.
   std::atomic<bool> returned{false};
   thread.PostTask([&] {

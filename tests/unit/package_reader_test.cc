@@ -274,7 +274,9 @@ TEST_F(PackageReaderTest, AnArchiveOfZeroBytesVerifiesButHoldsNothing) {
 
 void AgeFile(const std::string& path) {
   // Verifications are remembered only for files whose time stamps are
-  // clearly in the past.
+  // clearly in the past. The change time cannot be set back, and no event
+  // tells that time has passed: a pause longer than the settle time (a
+  // slower machine only makes it longer).
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   (void)path;
 }

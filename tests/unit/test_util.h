@@ -4,13 +4,28 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "vesk/core/file_util.h"
 #include "vesk/core/logging.h"
 
 namespace vesk::testing {
+
+// Polls |done| until it holds; false when |timeout| passed first. Tests wait
+// for an event like this, never for a fixed time (docs/testing.md).
+inline bool WaitUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
 
 class TempDir {
  public:
