@@ -11,7 +11,7 @@ libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libx11-xcb-dev libxss-dev libnauti
 libjsoncpp-dev libminizip-dev zlib1g-dev libssl-dev uuid-dev
 libgtest-dev googletest
 xvfb xauth dbus dbus-x11 at-spi2-core xdotool x11-utils imagemagick
-python3 python3-pytest openssl ccache
+python3 python3-pytest openssl ccache uidmap
 libglib2.0-bin libglib2.0-dev-bin libxext-dev libxtst-dev xcompmgr x11-xserver-utils
 nautilus
 fonts-wqy-microhei
