@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "shadow_art.h"
 #include "vesk/core/logging.h"
 
 namespace vesk {
@@ -35,7 +36,9 @@ namespace {
 std::string g_screenshot_path;
 GPid g_compositor = 0;
 
-bool SpinUntil(const std::function<bool()>& done, int timeout_ms = 5000) {
+// Runs the main loop until |done| holds; false after |timeout_ms|. Tests wait
+// for what they expect like this, never for a fixed time (docs/testing.md).
+bool SpinUntil(const std::function<bool()>& done, int timeout_ms = 30000) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     gdk_display_sync(gdk_display_get_default());
@@ -47,8 +50,11 @@ bool SpinUntil(const std::function<bool()>& done, int timeout_ms = 5000) {
   }
 }
 
-void SpinFor(int ms) {
-  SpinUntil([] { return false; }, ms);
+// Handles everything the main loop has pending now.
+void DrainMainLoop() {
+  gdk_display_sync(gdk_display_get_default());
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
 }
 
 Display* XDisplay() { return GDK_DISPLAY_XDISPLAY(gdk_display_get_default()); }
@@ -177,7 +183,7 @@ class ShadowFrameTest : public ::testing::Test {
     frame_.reset();
     if (host_) gtk_widget_destroy(GTK_WIDGET(host_));
     gtk_widget_destroy(backdrop_);
-    SpinFor(50);
+    DrainMainLoop();
   }
 
   static gboolean OnHostInput(GtkWidget*, GdkEvent* event, gpointer self) {
@@ -201,25 +207,30 @@ class ShadowFrameTest : public ::testing::Test {
     gtk_window_move(host_, x, y);
     gtk_window_resize(host_, width, height);
     gtk_widget_show(GTK_WIDGET(host_));
-    const ShadowRect expected{x - 9, y - 5, width + 18, height + 14};
+    const ShadowRect expected = testing::ArtworkShadowAround({x, y, width, height});
     ASSERT_TRUE(SpinUntil([&] {
       return MapState(Host()) == IsViewable && MapState(Shadow()) == IsViewable &&
              XGeometry(Shadow()) == expected && XGeometry(Host()) == (ShadowRect{x, y, width, height});
     })) << "shadow at "
         << XGeometry(Shadow()).x << "," << XGeometry(Shadow()).y;
-    SpinFor(100);  // let the compositor paint
   }
 
-  GdkPixbuf* Screenshot() {
-    SpinFor(150);
-    GdkWindow* root = gdk_get_default_root_window();
-    return gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root), gdk_window_get_height(root));
+  static int Red(GdkPixbuf* pixbuf, int x, int y) {
+    return gdk_pixbuf_get_pixels(
+        pixbuf)[y * gdk_pixbuf_get_rowstride(pixbuf) + x * gdk_pixbuf_get_n_channels(pixbuf)];
   }
 
-  static void Pixel(GdkPixbuf* pixbuf, int x, int y, int rgb[3]) {
-    const guchar* p = gdk_pixbuf_get_pixels(pixbuf) + y * gdk_pixbuf_get_rowstride(pixbuf) +
-                      x * gdk_pixbuf_get_n_channels(pixbuf);
-    for (int i = 0; i < 3; ++i) rgb[i] = p[i];
+  // Screenshots of the whole screen until |shows| holds for one (the
+  // compositor paints a change some frames later); returns the last one.
+  GdkPixbuf* ScreenshotWhen(const std::function<bool(GdkPixbuf*)>& shows) {
+    GdkPixbuf* shot = nullptr;
+    SpinUntil([&] {
+      if (shot) g_object_unref(shot);
+      GdkWindow* root = gdk_get_default_root_window();
+      shot = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root), gdk_window_get_height(root));
+      return shot && shows(shot);
+    });
+    return shot;
   }
 
   GtkWidget* backdrop_ = nullptr;
@@ -229,20 +240,22 @@ class ShadowFrameTest : public ::testing::Test {
 };
 
 TEST_F(ShadowFrameTest, LiesAroundTheHostAndFollowsItsMovesAndSizes) {
-  EXPECT_EQ(frame_->margins(), (ShadowMargins{9, 5, 9, 9}));
+  EXPECT_EQ(frame_->margins(), testing::ArtworkMargins());
   ShowAt(100, 100, 800, 600);
-  EXPECT_EQ(XGeometry(Shadow()), (ShadowRect{91, 95, 818, 614}));
-  EXPECT_EQ(frame_->target(), (ShadowRect{91, 95, 818, 614}));
+  EXPECT_EQ(XGeometry(Shadow()), testing::ArtworkShadowAround({100, 100, 800, 600}));
+  EXPECT_EQ(frame_->target(), testing::ArtworkShadowAround({100, 100, 800, 600}));
 
   gtk_window_move(host_, 300, 200);
   gtk_window_resize(host_, 640, 480);
-  EXPECT_TRUE(SpinUntil([&] { return XGeometry(Shadow()) == (ShadowRect{291, 195, 658, 494}); }));
+  EXPECT_TRUE(SpinUntil([&] {
+    return XGeometry(Shadow()) == testing::ArtworkShadowAround({300, 200, 640, 480});
+  }));
 
-  // A tiny host: 28 × 24 is still above the minimum drawable size.
+  // A tiny host: its shadow is still above the minimum drawable size.
   gtk_widget_set_size_request(GTK_WIDGET(host_), 10, 10);
   gtk_window_resize(host_, 10, 10);
   EXPECT_TRUE(SpinUntil([&] {
-    return XGeometry(Shadow()) == (ShadowRect{291, 195, 28, 24});
+    return XGeometry(Shadow()) == testing::ArtworkShadowAround({300, 200, 10, 10});
   })) << XGeometry(Shadow()).width
       << "x" << XGeometry(Shadow()).height;
 }
@@ -258,7 +271,7 @@ TEST_F(ShadowFrameTest, StaysDirectlyBelowTheHostAndOnlyTheHostMovesIt) {
   XRaiseWindow(other, Shadow());
   XSync(other, False);
   EXPECT_TRUE(SpinUntil([&] {
-    return XGeometry(Shadow()) == (ShadowRect{91, 95, 818, 614}) &&
+    return XGeometry(Shadow()) == testing::ArtworkShadowAround({100, 100, 800, 600}) &&
            StackIndex(Shadow()) + 1 == StackIndex(Host());
   }));
   // Raising the host elsewhere keeps the pair together.
@@ -326,29 +339,26 @@ TEST_F(ShadowFrameTest, ClicksAndWheelOnTheShadowReachTheHostInHostCoordinates) 
 
 TEST_F(ShadowFrameTest, ScreenShowsASoftShadowOverWhite) {
   ShowAt(100, 100, 800, 600);
-  GdkPixbuf* shot = Screenshot();
+  const ShadowMargins m = testing::ArtworkMargins();
+  // Right next to the host's left edge, below it and right of it: clearly
+  // shaded, yet blended with the white below (not the raw dark colour).
+  const std::pair<int, int> next_to_host[] = {{99, 400}, {500, 700}, {900, 400}};
+  auto shaded = [&](GdkPixbuf* shot) {
+    for (const auto& [x, y] : next_to_host)
+      if (Red(shot, x, y) >= 235 || Red(shot, x, y) <= 60) return false;
+    return Red(shot, 400, 300) == 245;  // the host painted too
+  };
+  GdkPixbuf* shot = ScreenshotWhen(shaded);
   ASSERT_NE(shot, nullptr);
-  int rgb[3];
-  // Right next to the host's left edge and below it: clearly shaded, yet
-  // blended with the white below (not the raw dark colour).
-  for (const auto& [x, y] : {std::pair{99, 400}, std::pair{500, 700}, std::pair{900, 400}}) {
-    Pixel(shot, x, y, rgb);
-    EXPECT_LT(rgb[0], 235) << x << "," << y;
-    EXPECT_GT(rgb[0], 60) << x << "," << y;
-  }
-  // The outer rim of the margin fades out to the white below.
-  Pixel(shot, 91, 400, rgb);
-  EXPECT_GE(rgb[0], 245);
-  Pixel(shot, 80, 400, rgb);
-  EXPECT_EQ(rgb[0], 255);
+  EXPECT_TRUE(shaded(shot)) << Red(shot, 99, 400) << " " << Red(shot, 500, 700) << " " << Red(shot, 900, 400);
+  // The outer rim of the margin fades out to the white below; beyond the
+  // margin, white.
+  EXPECT_GE(Red(shot, 100 - m.left, 400), 245);
+  EXPECT_EQ(Red(shot, 100 - m.left - 11, 400), 255);
   // The shadow gets lighter away from the host.
-  int near_edge[3], farther[3];
-  Pixel(shot, 98, 400, near_edge);
-  Pixel(shot, 94, 400, farther);
-  EXPECT_LT(near_edge[0], farther[0]);
+  EXPECT_LT(Red(shot, 98, 400), Red(shot, 94, 400));
   // The host itself is untouched by its shadow.
-  Pixel(shot, 400, 300, rgb);
-  EXPECT_EQ(rgb[0], 245);
+  EXPECT_EQ(Red(shot, 400, 300), 245);
   if (!g_screenshot_path.empty()) {
     GdkPixbuf* crop = gdk_pixbuf_new_subpixbuf(shot, 60, 60, 880, 680);
     GError* error = nullptr;
@@ -361,14 +371,12 @@ TEST_F(ShadowFrameTest, ScreenShowsASoftShadowOverWhite) {
 
   // The host's opacity goes to the shadow as a constant alpha.
   frame_->SetConstantAlpha(0.0);
-  shot = Screenshot();
-  Pixel(shot, 99, 400, rgb);
-  EXPECT_EQ(rgb[0], 255);
+  shot = ScreenshotWhen([&](GdkPixbuf* s) { return Red(s, 99, 400) == 255; });
+  EXPECT_EQ(Red(shot, 99, 400), 255);
   g_object_unref(shot);
   frame_->SetConstantAlpha(1.0);
-  shot = Screenshot();
-  Pixel(shot, 99, 400, rgb);
-  EXPECT_LT(rgb[0], 235);
+  shot = ScreenshotWhen([&](GdkPixbuf* s) { return Red(s, 99, 400) < 235; });
+  EXPECT_LT(Red(shot, 99, 400), 235);
   g_object_unref(shot);
 }
 
@@ -383,7 +391,7 @@ TEST_F(ShadowFrameTest, WithoutCompositingTheShadowKeepsItsPlaceButShowsNothing)
   StopCompositor();
   EXPECT_TRUE(SpinUntil([&] { return bounding_rects() == 0; }));
   EXPECT_EQ(MapState(Shadow()), IsViewable);
-  EXPECT_EQ(XGeometry(Shadow()), (ShadowRect{91, 95, 818, 614}));
+  EXPECT_EQ(XGeometry(Shadow()), testing::ArtworkShadowAround({100, 100, 800, 600}));
   ASSERT_TRUE(StartCompositor());
   EXPECT_TRUE(SpinUntil([&] { return bounding_rects() == 1; }));
 }
@@ -410,15 +418,26 @@ TEST_F(ShadowFrameTest, DeletingTheShadowLeavesTheHostWorking) {
   ShowAt(100, 100, 800, 600);
   const Window shadow = Shadow();
   frame_.reset();
-  gtk_window_move(host_, 200, 200);
-  gtk_widget_hide(GTK_WIDGET(host_));
-  gtk_widget_show(GTK_WIDGET(host_));
-  SpinFor(100);
   GdkDisplay* display = gdk_display_get_default();
-  gdk_x11_display_error_trap_push(display);
-  XWindowAttributes attributes{};
-  EXPECT_EQ(XGetWindowAttributes(XDisplay(), shadow, &attributes), 0);
-  gdk_x11_display_error_trap_pop_ignored(display);
+  EXPECT_TRUE(SpinUntil([&] {
+    gdk_x11_display_error_trap_push(display);
+    XWindowAttributes attributes{};
+    const Status status = XGetWindowAttributes(XDisplay(), shadow, &attributes);
+    gdk_x11_display_error_trap_pop_ignored(display);
+    return status == 0;
+  })) << "the shadow window is gone";
+  // The host stays on screen, and still moves, hides and shows.
+  EXPECT_EQ(MapState(Host()), IsViewable);
+  gtk_window_move(host_, 200, 150);
+  EXPECT_TRUE(SpinUntil([&] {
+    return XGeometry(Host()) == (ShadowRect{200, 150, 800, 600});
+  })) << XGeometry(Host()).x
+      << "," << XGeometry(Host()).y;
+  gtk_widget_hide(GTK_WIDGET(host_));
+  EXPECT_TRUE(SpinUntil([&] { return MapState(Host()) == IsUnmapped; }));
+  gtk_widget_show(GTK_WIDGET(host_));
+  EXPECT_TRUE(SpinUntil([&] { return MapState(Host()) == IsViewable; }));
+  EXPECT_EQ(XGeometry(Host()), (ShadowRect{200, 150, 800, 600}));
 }
 
 }  // namespace

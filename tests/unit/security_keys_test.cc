@@ -161,19 +161,6 @@ TEST(SecurityAccessKey, Pkcs7PaddedAesCbcDecryptsBack) {
   }
 }
 
-TEST(SecurityAccessKey, VectorComesFromTheBuildInput) {
-  // cmake/SessionKeys.cmake writes the same vector for the tests.
-  FILE* file = std::fopen(VESK_TEST_ACCESS_KEY_IV_FILE, "rb");
-  ASSERT_NE(file, nullptr);
-  char hex[33] = {};
-  ASSERT_EQ(std::fread(hex, 1, 32, file), 32u);
-  std::fclose(file);
-  const AccessKeyIv iv = BuiltInAccessKeyIv();
-  char ours[33];
-  for (size_t i = 0; i < iv.size(); ++i) std::snprintf(ours + 2 * i, 3, "%02x", iv[i]);
-  EXPECT_STREQ(ours, hex);
-}
-
 TEST(SecurityAccessKey, Base64UrlWithoutPadding) {
   EXPECT_EQ(Base64UrlEncodeNoPadding(""), "");
   EXPECT_EQ(Base64UrlEncodeNoPadding("f"), "Zg");

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "shadow_art.h"
 #include "shadow_test_bitmaps.h"
 #include "test_util.h"
 #include "vesk/core/file_util.h"
@@ -52,12 +53,13 @@ TEST(ShadowGridTest, ShippedArtworkLoadsWithTheExpectedMarginsAndMinimumSize) {
   ShadowGrid grid;
   grid.Load(ShippedPieces());
   ASSERT_TRUE(grid.complete());
-  const int sizes[ShadowGrid::kCount][2] = {{6, 5}, {9, 6}, {9, 6}, {6, 9}, {9, 5}, {9, 5}, {9, 9}, {9, 9}};
   for (int i = 0; i < ShadowGrid::kCount; ++i) {
-    EXPECT_EQ(grid.piece(i).width, sizes[i][0]) << kArtworkNames[i];
-    EXPECT_EQ(grid.piece(i).height, sizes[i][1]) << kArtworkNames[i];
+    const auto [width, height] = testing::ArtworkPieceSize(kArtworkNames[i]);
+    EXPECT_EQ(grid.piece(i).width, width) << kArtworkNames[i];
+    EXPECT_EQ(grid.piece(i).height, height) << kArtworkNames[i];
   }
-  EXPECT_EQ(grid.margins(), (ShadowMargins{9, 5, 9, 9}));
+  EXPECT_EQ(grid.margins(), testing::ArtworkMargins());
+  EXPECT_NE(grid.margins(), ShadowMargins{});
   EXPECT_EQ(grid.min_width(), 24);
   EXPECT_EQ(grid.min_height(), 20);
   // Soft artwork: some shadow next to the window, nothing at the outer rim.
