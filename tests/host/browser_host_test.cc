@@ -18,7 +18,7 @@ namespace {
 
 using testing::DataUrl;
 using testing::Evaluate;
-using testing::SpinFor;
+using testing::SpinPastQueuedIdles;
 using testing::SpinUntil;
 using testing::WaitForLoad;
 
@@ -37,7 +37,7 @@ class BrowserHostTest : public ::testing::Test {
   void TearDown() override {
     for (GtkWindow* window : hosts_)
       if (GTK_IS_WIDGET(window)) gtk_widget_destroy(GTK_WIDGET(window));
-    SpinFor(50);
+    testing::DrainMainLoop();
   }
   std::vector<GtkWindow*> hosts_;
 };
@@ -147,15 +147,20 @@ TEST_F(BrowserHostTest, OpacityIsStoredOnlyWhenApplied) {
   host->SetOpacity(std::nan(""));
 }
 
-GtkMenu* FindPoppedUpMenu() {
-  GtkMenu* found = nullptr;
+std::vector<GtkMenu*> PoppedUpMenus() {
+  std::vector<GtkMenu*> found;
   GList* toplevels = gtk_window_list_toplevels();
   for (GList* item = toplevels; item; item = item->next) {
     GtkWidget* child = gtk_bin_get_child(GTK_BIN(item->data));
-    if (child && GTK_IS_MENU(child) && gtk_widget_get_mapped(child)) found = GTK_MENU(child);
+    if (child && GTK_IS_MENU(child) && gtk_widget_get_mapped(child)) found.push_back(GTK_MENU(child));
   }
   g_list_free(toplevels);
   return found;
+}
+
+GtkMenu* FindPoppedUpMenu() {
+  const std::vector<GtkMenu*> menus = PoppedUpMenus();
+  return menus.empty() ? nullptr : menus.back();
 }
 
 TEST_F(BrowserHostTest, PopupMenuFollowsItemRulesAndRunsOnMenuClick) {
@@ -177,10 +182,20 @@ TEST_F(BrowserHostTest, PopupMenuFollowsItemRulesAndRunsOnMenuClick) {
     const char* title = webkit_web_view_get_title(host->web_view());
     return title && std::string(title) == "clicked 3";
   }));
+  EXPECT_TRUE(SpinUntil([] { return PoppedUpMenus().empty(); }));
   host->PopUpMenu("not json");
   host->PopUpMenu(R"({"menu":true})");
-  SpinFor(100);
-  EXPECT_EQ(FindPoppedUpMenu(), nullptr);
+  // A good menu after them marks the moment: once it is up, the bad ones
+  // would be too, and it is the only one.
+  host->PopUpMenu(R"([{"menu":true,"text":"Marker","menu_id":9,"enable":true}])");
+  ASSERT_TRUE(SpinUntil([] { return !PoppedUpMenus().empty(); }));
+  const std::vector<GtkMenu*> menus = PoppedUpMenus();
+  ASSERT_EQ(menus.size(), 1u);
+  GList* marker_items = gtk_container_get_children(GTK_CONTAINER(menus[0]));
+  ASSERT_EQ(g_list_length(marker_items), 1u);
+  EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(marker_items->data)), "Marker");
+  g_list_free(marker_items);
+  gtk_menu_shell_deactivate(GTK_MENU_SHELL(menus[0]));
 }
 
 int CountHostWindows() {
@@ -197,8 +212,9 @@ int CountHostWindows() {
 TEST_F(BrowserHostTest, PopupsAreRefusedUnlessTheLaunchWasAnnounced) {
   BrowserHost* host = Open("<p>opener</p>");
   const int before = CountHostWindows();
+  // The host decides inside window.open: by the time it returned null, a
+  // window it made would be counted already.
   EXPECT_EQ(Evaluate(host->web_view(), "String(window.open('https://example.invalid/', '_blank'))"), "null");
-  SpinFor(200);
   EXPECT_EQ(CountHostWindows(), before);
 
   LaunchRequest launch;
@@ -257,7 +273,7 @@ TEST_F(BrowserHostTest, FileChooserTakesPendingUploadsThenShowsTheDialog) {
   PendingUploadFiles::Get().Append(a);
   PendingUploadFiles::Get().Append(b);
   gtk_window_present(host->window());
-  SpinFor(200);
+  ASSERT_TRUE(SpinUntil([host] { return gtk_window_is_active(host->window()); }));
   host->SendMouseClick(20, 20);
   EXPECT_TRUE(SpinUntil([host] {
     const char* title = webkit_web_view_get_title(host->web_view());
@@ -315,7 +331,10 @@ class ScriptedCloseAnswer : public PageBridge {
   void AskCloseHandler(WebKitWebView*, std::function<void(bool)> done) override {
     ++asked;
     // Answered later, as a page would.
-    auto* pending = new std::function<void()>([done, keep = keep_open_] { done(keep); });
+    auto* pending = new std::function<void()>([done, keep = keep_open_] {
+      done(keep);
+      ++answered;
+    });
     g_idle_add(
         [](gpointer data) -> gboolean {
           auto* call = static_cast<std::function<void()>*>(data);
@@ -326,6 +345,7 @@ class ScriptedCloseAnswer : public PageBridge {
         pending);
   }
   static inline int asked = 0;
+  static inline int answered = 0;
 
  private:
   bool keep_open_;
@@ -336,11 +356,14 @@ TEST_F(BrowserHostTest, CloseRequestsAskThePageAndTrueKeepsTheWindow) {
   GtkWindow* window = host->window();
   g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&window));
   PageBridge::Set(std::make_unique<ScriptedCloseAnswer>(true));
-  ScriptedCloseAnswer::asked = 0;
+  ScriptedCloseAnswer::asked = ScriptedCloseAnswer::answered = 0;
   GdkEvent* event = gdk_event_new(GDK_DELETE);
   event->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(window))));
   gtk_main_do_event(event);
-  SpinFor(100);
+  ASSERT_TRUE(SpinUntil([] { return ScriptedCloseAnswer::answered == 1; }));
+  // Whatever the host does with the answer it does at once or from the main
+  // loop: past the idle callbacks queued by then, the window must be there.
+  ASSERT_TRUE(SpinPastQueuedIdles());
   EXPECT_EQ(ScriptedCloseAnswer::asked, 1);
   EXPECT_NE(window, nullptr);
 
