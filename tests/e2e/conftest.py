@@ -2,7 +2,11 @@
 would start it, in a fresh copy of the program directory with a private
 runtime directory, home and configuration. The display is an Xvfb server
 started here when none is given; the session bus comes from the runner
-(dbus-run-session)."""
+(dbus-run-session).
+
+Tests wait for events, never for time (docs/testing.md): see waits.py, and
+`Program.wait_for_log` for log lines, `Program.wait_for_window` and
+`Program.main_window` for windows."""
 
 import os
 import re
@@ -12,6 +16,8 @@ import subprocess
 import time
 
 import pytest
+
+from waits import poll_screenshot, wait_for_display, wait_until  # noqa: F401 (for the tests)
 
 PROGRAM_DIR = os.environ.get("VESK_PROGRAM_DIR") or os.path.join(
     os.path.dirname(__file__), "..", "..", "build", "program")
@@ -24,8 +30,11 @@ def display():
         yield os.environ["DISPLAY"]
         return
     read_fd, write_fd = os.pipe()
+    # -noreset: without it the server resets whenever its last client goes,
+    # and a program started during the reset cannot open the display.
     xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+         "-noreset"],
         pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_fd)
     number = b""
@@ -36,6 +45,7 @@ def display():
                 break
             number += chunk
     name = ":" + number.decode().strip()
+    wait_for_display(name)
     yield name
     xvfb.terminate()
     xvfb.wait(timeout=10)
@@ -100,14 +110,11 @@ class Program:
     def wait_for_log(self, pattern, timeout=30, count=1):
         """Waits until |pattern| (a regex) matched |count| log lines; returns the matches."""
         regex = re.compile(pattern)
-        deadline = time.monotonic() + timeout
-        while True:
-            matches = [m for m in (regex.search(line) for line in self.log().splitlines()) if m]
-            if len(matches) >= count:
-                return matches
-            if time.monotonic() > deadline:
-                raise AssertionError(f"log never matched {pattern!r}:\n{self.log()[-4000:]}")
-            time.sleep(0.05)
+
+        def matches():
+            found = [m for m in (regex.search(line) for line in self.log().splitlines()) if m]
+            return found if len(found) >= count else None
+        return wait_until(matches, timeout, "log line %r" % pattern, state=lambda: self.log()[-4000:])
 
     def visible_windows(self, pid):
         out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
@@ -129,23 +136,15 @@ class Program:
     def main_window(self, pid, timeout=30):
         """The process's largest visible managed window: the host, not its
         shadow (an override-redirect popup) or a menu."""
-        deadline = time.monotonic() + timeout
-        while True:
-            windows = [w for w in self.wait_for_window(pid, timeout) if not self.is_override_redirect(w)]
-            if windows:
-                return max(windows, key=lambda w: self.window_geometry(w)[2] * self.window_geometry(w)[3])
-            if time.monotonic() > deadline:
-                raise AssertionError("no visible managed window of process %d" % pid)
-            time.sleep(0.1)
+        def managed():
+            return [w for w in self.visible_windows(pid) if not self.is_override_redirect(w)]
+        windows = wait_until(managed, timeout, "a visible managed window of process %d" % pid, interval=0.1)
+        return max(windows, key=lambda w: self.window_geometry(w)[2] * self.window_geometry(w)[3])
 
     def wait_for_window(self, pid, timeout=30):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            windows = self.visible_windows(pid)
-            if windows:
-                return windows
-            time.sleep(0.1)
-        raise AssertionError("no visible window of process %d" % pid)
+        """The process's visible windows, once there is at least one."""
+        return wait_until(lambda: self.visible_windows(pid), timeout,
+                          "a visible window of process %d" % pid, interval=0.1)
 
     def stop_all(self):
         for proc in self.processes:
@@ -163,6 +162,9 @@ class Program:
 
 @pytest.fixture
 def program(tmp_path, display):
+    # A server that stopped answering fails here, by name, rather than as a
+    # program that "cannot open the display" in the middle of a test.
+    wait_for_display(display)
     prog = Program(str(tmp_path), display)
     yield prog
     prog.stop_all()

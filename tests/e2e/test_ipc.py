@@ -13,6 +13,8 @@ import time
 
 import pytest
 
+from waits import wait_until
+
 SENDER = os.path.join(os.path.dirname(__file__), "..", "ipc_sender.py")
 PAGES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pages", "ipc")
 RECEIVED = r"IPC message received: id=(-?\d+)"
@@ -67,8 +69,12 @@ def test_other_startup_value_sends_nothing(program):
     code, _ = second_start(program, "--vesk-startup=tray")
     assert code == 0
     program.wait_for_log("Second instance: nothing to hand over.")
-    time.sleep(0.3)
-    assert received_ids(program) == []
+    # The second start has ended, so anything it sent was answered, hence
+    # received. A marker message sent now is received after all of it.
+    sent = run_sender(program, "--id", "0")
+    assert sent.returncode == 0, sent.stderr
+    program.wait_for_log("IPC message handled: id=0")
+    assert received_ids(program) == [0]
 
 
 def test_upload_request_appends_the_paths_before_the_page_hears_of_it(program, tmp_path):
@@ -171,9 +177,5 @@ def test_uploaded_files_reach_the_next_file_input_without_a_dialog(program, tmp_
     # Nothing pending any more: the next click opens the open-file dialog.
     windows = set(program.visible_windows(first.pid))
     click(program, 50, 50)
-    deadline = time.monotonic() + 20
-    while time.monotonic() < deadline and not set(program.visible_windows(first.pid)) - windows:
-        time.sleep(0.1)
-    dialogs = set(program.visible_windows(first.pid)) - windows
-    assert dialogs, "the second click shows the open-file dialog"
+    dialogs = wait_until(lambda: set(program.visible_windows(first.pid)) - windows, what="the open-file dialog")
     subprocess.run(["xdotool", "key", "--window", str(dialogs.pop()), "Escape"], env=program.env)

@@ -10,11 +10,12 @@ import re
 import shutil
 import struct
 import subprocess
-import time
 import urllib.parse
 import zipfile
 
 import pytest
+
+from waits import poll_screenshot, wait_until
 
 PROGRAM_DIR = os.environ.get("VESK_PROGRAM_DIR") or os.path.join(
     os.path.dirname(__file__), "..", "..", "build", "program")
@@ -169,16 +170,16 @@ def test_independently_built_package_verifies_and_is_served(program, tmp_path):
     assert "Load failed" not in program.log()
 
 
-def test_signed_sample_start_page_loads_and_shows(program, tmp_path):
+def test_signed_sample_start_page_loads_and_shows(program):
     proc = program.start("--force-show-window")
     assert program.wait_for_log(r"Load finished: (\S+)")[0].group(1) == START_URL
     window = program.main_window(proc.pid)
-    time.sleep(1.0)
-    shot = tmp_path / "shot.png"
-    subprocess.run(["import", "-window", str(window), str(shot)], env=program.env, check=True)
-    colours = subprocess.run(["identify", "-format", "%k", str(shot)], capture_output=True, text=True,
-                             check=True).stdout
-    assert int(colours) > 50, "the start page paints a visible page"
+
+    def a_painted_page(shot):
+        colours = subprocess.run(["identify", "-format", "%k", shot], capture_output=True, text=True,
+                                 check=True).stdout
+        return int(colours) > 50
+    poll_screenshot(program, a_painted_page, window=window)
     assert "Load failed" not in program.log()
 
 
@@ -196,11 +197,14 @@ def close_message_box(program, proc):
     window = program.wait_for_window(proc.pid, timeout=30)[0]
     name = subprocess.run(["xdotool", "getwindowname", str(window)], env=program.env,
                           capture_output=True, text=True).stdout.strip()
-    deadline = time.monotonic() + 20
-    while proc.poll() is None and time.monotonic() < deadline:
+
+    def pressed_return_and_ended():
+        # Pressed again until the box goes: the first key may come before
+        # the box takes the focus.
         subprocess.run(["xdotool", "windowfocus", "--sync", str(window), "key", "Return"],
                        env=program.env, capture_output=True, timeout=10)
-        time.sleep(0.5)
+        return proc.poll() is not None
+    wait_until(pressed_return_and_ended, 30, "the message box to close the program", interval=0.5)
     return name
 
 

@@ -4,9 +4,9 @@ close protocol."""
 
 import re
 import subprocess
-import time
 
 from page_suite import run_suite, start_suite
+from waits import wait_until
 
 
 def window_properties(program, window):
@@ -27,11 +27,8 @@ def test_winhelper_suite(program):
 
     # Shown, it is a tool window: no taskbar button.
     session.wait_for_report("child_shown")
-    deadline = time.monotonic() + 10
-    child = []
-    while not child and time.monotonic() < deadline:
-        child = [w for w in program.visible_windows(pid) if program.window_geometry(w) == (0, 0, 400, 300)]
-        time.sleep(0.05)
+    child = wait_until(lambda: [w for w in program.visible_windows(pid)
+                                if program.window_geometry(w) == (0, 0, 400, 300)], what="the shown child")
     assert len(child) == 1, "exactly one new visible window"
     properties = window_properties(program, child[0])
     assert "_NET_WM_WINDOW_TYPE_UTILITY" in properties, properties
