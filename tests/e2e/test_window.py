@@ -11,9 +11,11 @@ import os
 import re
 import socket
 import subprocess
-import time
 
 import pytest
+
+from shadow_art import shadow_margins, shadow_rect
+from waits import poll_screenshot, wait_until
 
 PAGES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pages", "ui_window")
 CONSOLE = r"\[CONSOLE:app_init\.html\(\d+\)\] "
@@ -49,18 +51,11 @@ def windows_with_geometry(program, pid):
     return {w: program.window_geometry(w) for w in program.visible_windows(pid)}
 
 
-def wait_for(condition, timeout=10, what="condition", state=None):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for %s%s" % (what, "; now: %r" % (state(),) if state else ""))
-        time.sleep(0.05)
+def wait_for(condition, timeout=30, what="condition", state=None):
+    return wait_until(condition, timeout, what, state)
 
 
-def wait_for_window_count(program, pid, count, timeout=10):
+def wait_for_window_count(program, pid, count, timeout=30):
     def matching():
         windows = windows_with_geometry(program, pid)
         return [windows] if len(windows) == count else None  # a list, so no windows counts as found
@@ -103,25 +98,59 @@ def size_hints(program, window):
             tuple(map(int, maximum.groups())) if maximum else None)
 
 
-def quiet_for(program, pid, seconds, count):
-    """Asserts that the number of visible windows stays |count| for |seconds|."""
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        assert len(program.visible_windows(pid)) == count, windows_with_geometry(program, pid)
-        time.sleep(0.1)
+def mark(program, window):
+    """A positive marker for checks of absence: middle-clicks |window| (the
+    page's main window), whose page then moves it one pixel to the right, and
+    waits until the X server shows the move. Whatever the host was asked
+    before (a window, a menu) has reached the X server by then."""
+    x, y, width, height = program.window_geometry(window)
+    marks = len(re.findall(CONSOLE + "mark ", program.log()))
+    click(program, x + width // 2, y + height // 2, button=2)
+    line = program.wait_for_log(CONSOLE + "mark %d (ok|threw)(.*)$" % marks)[0]
+    assert line.group(1) == "ok", line.group(0)
+    wait_for(lambda: program.window_geometry(window)[0] == x + 1, what="the marker move",
+             state=lambda: program.window_geometry(window))
+
+
+def assert_window_count_after_mark(program, pid, host, count):
+    mark(program, host)
+    assert len(program.visible_windows(pid)) == count, windows_with_geometry(program, pid)
+
+
+def compositing_manager_running(program):
+    """True when some client owns the compositing-manager selection of
+    screen 0 (what GDK asks before it blends ARGB windows)."""
+    import ctypes
+    xlib = ctypes.CDLL("libX11.so.6")
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    xlib.XInternAtom.restype = ctypes.c_ulong
+    xlib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    xlib.XGetSelectionOwner.restype = ctypes.c_ulong
+    xlib.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = xlib.XOpenDisplay(program.env["DISPLAY"].encode())
+    assert display, "cannot open the test display"
+    try:
+        return xlib.XGetSelectionOwner(display, xlib.XInternAtom(display, b"_NET_WM_CM_S0", 0)) != 0
+    finally:
+        xlib.XCloseDisplay(display)
 
 
 @pytest.fixture
 def compositor(program):
     """A compositing manager for the run of one test, as on a desktop: without
     one the translucent shadow is never blended with what lies below."""
+    assert not compositing_manager_running(program), "another compositor on this display"
     proc = subprocess.Popen(["xcompmgr"], env=program.env, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
-    time.sleep(0.5)  # it takes the compositing selection at start
-    assert proc.poll() is None, "xcompmgr could not start (another compositor on this display?)"
+    wait_for(lambda: compositing_manager_running(program) or proc.poll() is not None,
+             what="xcompmgr to take the compositing selection")
+    assert proc.poll() is None, "xcompmgr could not start"
     yield proc
     proc.terminate()
     proc.wait(timeout=10)
+    wait_for(lambda: not compositing_manager_running(program), what="xcompmgr to let go of the selection")
 
 
 # --- showing and decoration -------------------------------------------------
@@ -160,18 +189,18 @@ def test_shadow_lies_around_the_host_follows_it_and_hides_with_it(program):
     proc = start(program, "shadow")
     host, shadow = host_and_shadow(program, proc.pid)
     assert program.window_geometry(host) == (100, 100, 800, 600)
-    assert program.window_geometry(shadow) == (91, 95, 818, 614)
+    assert program.window_geometry(shadow) == shadow_rect(100, 100, 800, 600)
     order = stacking_order(program)
     assert order.index(shadow) == order.index(host) + 1, "the shadow lies directly below the host"
 
     run_action(program, 0, host)  # moved and resized
-    wait_for(lambda: program.window_geometry(shadow) == (291, 195, 518, 414), what="the shadow to follow",
-             state=lambda: program.window_geometry(shadow))
+    wait_for(lambda: program.window_geometry(shadow) == shadow_rect(300, 200, 500, 400),
+             what="the shadow to follow", state=lambda: program.window_geometry(shadow))
     # 10 x 10 asked for: the window keeps its minimum size of 32 x 32, and
     # the shadow is the margins around that.
     run_action(program, 1, host)
-    wait_for(lambda: program.window_geometry(shadow) == (291, 195, 50, 46), what="the shadow to follow",
-             state=lambda: program.window_geometry(shadow))
+    wait_for(lambda: program.window_geometry(shadow) == shadow_rect(300, 200, 32, 32),
+             what="the shadow to follow", state=lambda: program.window_geometry(shadow))
     assert program.window_geometry(host) == (300, 200, 32, 32)
 
     run_action(program, 2, host)  # showWindow("hide"), and shown again later
@@ -179,15 +208,15 @@ def test_shadow_lies_around_the_host_follows_it_and_hides_with_it(program):
     program.wait_for_log(CONSOLE + "show again ok$")
     host_again, shadow_again = host_and_shadow(program, proc.pid)
     assert (host_again, shadow_again) == (host, shadow)
-    wait_for(lambda: program.window_geometry(shadow) == (291, 195, 518, 414), what="the shadow around the host",
-             state=lambda: program.window_geometry(shadow))
+    wait_for(lambda: program.window_geometry(shadow) == shadow_rect(300, 200, 500, 400),
+             what="the shadow around the host", state=lambda: program.window_geometry(shadow))
 
 
 def test_erase_shadow_frame_leaves_the_host_alone(program):
     proc = start(program, "shadow", "--erase-shadow-frame")
     windows = wait_for_window_count(program, proc.pid, 1)
     assert list(windows.values()) == [(100, 100, 800, 600)]
-    quiet_for(program, proc.pid, 0.5, 1)
+    assert_window_count_after_mark(program, proc.pid, list(windows)[0], 1)
 
 
 def pixel(image, x, y):
@@ -197,24 +226,30 @@ def pixel(image, x, y):
     return tuple(int(v) for v in out.strip().split(","))
 
 
-def test_shadow_darkens_only_its_margin_on_a_compositing_desktop(program, compositor, tmp_path):
+def test_shadow_darkens_only_its_margin_on_a_compositing_desktop(program, compositor):
     proc = start(program, "shadow")
     host, _ = host_and_shadow(program, proc.pid)
     program.wait_for_log(r"Load finished: vesk://vesk/res/app_init\.html")
-    time.sleep(1.0)  # the compositor paints after the next frame
-    shot = tmp_path / "desktop.png"
-    subprocess.run(["import", "-window", "root", str(shot)], env=program.env, check=True, timeout=30)
-    background = pixel(shot, 40, 40)
-    # Just outside the shadow on each side: untouched desktop.
-    for x, y in [(90, 400), (909, 400), (500, 94), (500, 709)]:
-        assert pixel(shot, x, y) == background, (x, y)
-    # Two pixels out from the host, in the margins (left 9, top 5, right 9,
-    # bottom 9) and the corners: darker than the desktop.
-    for x, y in [(97, 400), (902, 400), (500, 98), (500, 701), (97, 98), (902, 98), (97, 701), (902, 701)]:
-        shade = pixel(shot, x, y)
-        assert sum(shade) < sum(background) - 6, ((x, y), shade, background)
-    # The page itself (#3a6ea5) fills the host.
-    assert pixel(shot, 500, 400) == (0x3a, 0x6e, 0xa5)
+
+    def shadow_in_its_margins(shot):
+        """The failures in |shot|; none once the compositor painted the frame."""
+        background = pixel(shot, 40, 40)
+        # Just outside the shadow on each side: untouched desktop.
+        left, top, right, bottom = shadow_margins()
+        outside = [(99 - left, 400), (900 + right, 400), (500, 99 - top), (500, 700 + bottom)]
+        failures = [("outside", (x, y)) for x, y in outside if pixel(shot, x, y) != background]
+        # A few pixels out from the host (800 x 600 at 100, 100), in the
+        # margins and the corners: darker than the desktop.
+        failures += [("not shaded", (x, y), pixel(shot, x, y))
+                     for x, y in [(97, 400), (902, 400), (500, 98), (500, 701),
+                                  (97, 98), (902, 98), (97, 701), (902, 701)]
+                     if sum(pixel(shot, x, y)) >= sum(background) - 6]
+        # The page itself (#3a6ea5) fills the host.
+        if pixel(shot, 500, 400) != (0x3a, 0x6e, 0xa5):
+            failures.append(("page", pixel(shot, 500, 400)))
+        return not failures or None
+
+    poll_screenshot(program, shadow_in_its_margins)
 
 
 # --- pop-ups, context menu, developer tools ---------------------------------
@@ -223,7 +258,7 @@ def test_window_open_of_a_web_address_returns_null_and_opens_nothing(program):
     proc = start(program, "open")
     host, _ = host_and_shadow(program, proc.pid)
     run_action(program, 0, host, "null,null,null")
-    quiet_for(program, proc.pid, 1.0, 2)
+    assert_window_count_after_mark(program, proc.pid, host, 2)
 
 
 def test_right_click_shows_no_menu(program):
@@ -232,7 +267,7 @@ def test_right_click_shows_no_menu(program):
     click(program, 200, 200, button=3)
     # The press reached the page, and the engine showed nothing for it.
     program.wait_for_log(CONSOLE + "contextmenu event$")
-    quiet_for(program, proc.pid, 1.0, 2)
+    assert_window_count_after_mark(program, proc.pid, host, 2)
 
 
 def press_f12(program, window):
@@ -258,7 +293,7 @@ def test_f12_reaches_the_page_without_the_switch(program):
     host, _ = host_and_shadow(program, proc.pid)
     press_f12(program, host)
     program.wait_for_log(CONSOLE + "key F12$")
-    quiet_for(program, proc.pid, 1.0, 2)
+    assert_window_count_after_mark(program, proc.pid, host, 2)
 
 
 def menu_window(program, pid, known):
@@ -340,33 +375,43 @@ def opacity_of(program, window):
     return int(match.group(1)) if match else None
 
 
-def test_opacity_sets_and_removes_the_window_opacity(program, compositor, tmp_path):
+def test_opacity_sets_and_removes_the_window_opacity(program, compositor):
     proc = start(program, "opacity")
     host, _ = host_and_shadow(program, proc.pid)
     program.wait_for_log(r"Load finished: vesk://vesk/res/app_init\.html")
 
-    def desktop(name):
+    def desktop(shot):
         """The page's colour and how much the left shadow margin darkens the desktop."""
-        time.sleep(1.0)  # the compositor paints after the next frame
-        shot = tmp_path / (name + ".png")
-        subprocess.run(["import", "-window", "root", str(shot)], env=program.env, check=True, timeout=30)
         return pixel(shot, 300, 250), sum(pixel(shot, 40, 40)) - sum(pixel(shot, 97, 250))
 
+    def screen_shows(condition):
+        """Screenshots until |condition(page, shade)| holds; returns (page, shade)."""
+        def check(shot):
+            seen = desktop(shot)
+            return seen if condition(*seen) else None
+        check.__name__ = condition.__name__
+        return poll_screenshot(program, check)
+
     assert opacity_of(program, host) is None
-    page, shade = desktop("opaque")
-    assert page == (0x3a, 0x6e, 0xa5) and shade > 30
+
+    def opaque_page_with_its_shadow(page, shade):
+        return page == (0x3a, 0x6e, 0xa5) and shade > 30
+    page, shade = screen_shows(opaque_page_with_its_shadow)
     run_action(program, 0, host, "0.5")
     # 0.5 × 255 truncated = 127 of 255, scaled to the 32-bit cardinal.
     value = wait_for(lambda: opacity_of(program, host), what="the opacity property")
     assert abs(value / 0xFFFFFFFF - 127 / 255) < 1e-6, hex(value)
-    # The desktop shows through the page, and the shadow fades with the window.
-    half_page, half_shade = desktop("half")
-    assert half_page != page
-    assert 0.3 * shade < half_shade < 0.7 * shade, (shade, half_shade)
+
+    def desktop_through_page_and_faded_shadow(half_page, half_shade):
+        return half_page != page and 0.3 * shade < half_shade < 0.7 * shade
+    screen_shows(desktop_through_page_and_faded_shadow)
     # 1 makes the window opaque again; the stored value stays the last one applied.
     run_action(program, 1, host, "0.5")
     wait_for(lambda: opacity_of(program, host) is None, what="the opacity property to go")
-    assert desktop("opaque-again") == (page, shade)
+
+    def as_before(again_page, again_shade):
+        return (again_page, again_shade) == (page, shade)
+    screen_shows(as_before)
 
 
 def test_topmost_is_set_for_the_window_system_and_reported(program):
