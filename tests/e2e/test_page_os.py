@@ -1,11 +1,15 @@
 """window.os in the real program: the forced aero style, system facts
-against the display, and calls that must not throw."""
+against the display, calls that must not throw, and external targets
+reaching the desktop's default handler."""
 
+import json
+import os
 import subprocess
 
 import pytest
 
 from page_suite import run_suite
+from waits import wait_until
 
 
 def expected_work_area(program):
@@ -27,3 +31,42 @@ def test_os_suite(program, value, expected):
     assert result.reports["aero"] is expected
     assert result.reports["work_area"] == expected_work_area(program)
     assert result.process.poll() is None, "navigateExternal of bad targets did not end the program"
+
+
+TEST_SCHEME = "x-pelicard-test"
+
+
+def register_default_handler(program, tmp_path):
+    """A handler of our own, the default for the test scheme and for plain
+    text files in the program's private XDG_DATA_HOME (a desktop entry and
+    mimeapps.list): a script that appends each argument it is started with
+    to a file. Returns that file."""
+    record = tmp_path / "handled.txt"
+    handler = tmp_path / "record-handler"
+    handler.write_text('#!/bin/sh\nfor target in "$@"; do printf "%%s\\n" "$target" >> "%s"; done\n' % record)
+    handler.chmod(0o755)
+    applications = os.path.join(program.env["XDG_DATA_HOME"], "applications")
+    os.makedirs(applications)
+    with open(os.path.join(applications, "pelicard-test-handler.desktop"), "w") as f:
+        f.write("[Desktop Entry]\nType=Application\nName=Test handler\nExec=%s %%u\nNoDisplay=true\n"
+                "MimeType=x-scheme-handler/%s;text/plain;\n" % (handler, TEST_SCHEME))
+    with open(os.path.join(applications, "mimeapps.list"), "w") as f:
+        f.write("[Default Applications]\nx-scheme-handler/%s=pelicard-test-handler.desktop\n"
+                "text/plain=pelicard-test-handler.desktop\n" % TEST_SCHEME)
+    return record
+
+
+def test_navigate_external_opens_targets_with_the_default_handler(program, tmp_path):
+    record = register_default_handler(program, tmp_path)
+    note = tmp_path / "a note.txt"
+    note.write_text("plain text\n")
+    url = TEST_SCHEME + "://target/path?q=1&r=a%20b"
+    run_suite(program, "os_external", files={"res/targets.js": "const TARGETS = %s;\n" % json.dumps([url, str(note)])})
+    # Each target is opened on a thread of its own: in either order. The
+    # launcher hands a local file to an "%u" handler as its path.
+    expected = sorted([url, str(note)])
+    handled = wait_until(lambda: record.exists() and sorted(record.read_text().splitlines()) == expected and expected,
+                         what="the handler to record both targets",
+                         state=lambda: record.read_text() if record.exists() else "nothing")
+    assert handled
+    assert "Cannot open" not in program.log()
