@@ -98,8 +98,10 @@ def read_trace(program):
 
 def wait_for_trace_lines(program, count, timeout=60):
     """The separator and at least |count| trace lines."""
-    return wait_until(lambda: (lambda lines: lines if len(lines) >= count + 1 else None)(read_trace(program)),
-                      timeout, "%d memory trace lines" % count, state=lambda: read_trace(program))
+    def enough():
+        lines = read_trace(program)
+        return lines if len(lines) >= count + 1 else None
+    return wait_until(enough, timeout, "%d memory trace lines" % count, state=lambda: read_trace(program))
 
 
 def ticks(lines):
