@@ -40,10 +40,16 @@ def register_default_handler(program, tmp_path):
     """A handler of our own, the default for the test scheme and for plain
     text files in the program's private XDG_DATA_HOME (a desktop entry and
     mimeapps.list): a script that appends each argument it is started with
-    to a file. Returns that file."""
-    record = tmp_path / "handled.txt"
+    to handled.txt, then holds until the file "release" exists and notes its
+    end in finished.txt. Returns the directory of those files."""
     handler = tmp_path / "record-handler"
-    handler.write_text('#!/bin/sh\nfor target in "$@"; do printf "%%s\\n" "$target" >> "%s"; done\n' % record)
+    handler.write_text(
+        '#!/bin/sh\n'
+        'cd "%s"\n'
+        'for target in "$@"; do printf "%%s\\n" "$target" >> handled.txt; done\n'
+        '# Polls for the test to let it go (a minute at most).\n'
+        'n=0; while [ ! -e release ] && [ $n -lt 600 ]; do sleep 0.1; n=$((n + 1)); done\n'
+        'echo finished >> finished.txt\n' % tmp_path)
     handler.chmod(0o755)
     applications = os.path.join(program.env["XDG_DATA_HOME"], "applications")
     os.makedirs(applications)
@@ -53,20 +59,29 @@ def register_default_handler(program, tmp_path):
     with open(os.path.join(applications, "mimeapps.list"), "w") as f:
         f.write("[Default Applications]\nx-scheme-handler/%s=pelicard-test-handler.desktop\n"
                 "text/plain=pelicard-test-handler.desktop\n" % TEST_SCHEME)
-    return record
+    return tmp_path
+
+
+def lines_of(path):
+    return path.read_text().splitlines() if path.exists() else []
 
 
 def test_navigate_external_opens_targets_with_the_default_handler(program, tmp_path):
-    record = register_default_handler(program, tmp_path)
+    handler_dir = register_default_handler(program, tmp_path)
     note = tmp_path / "a note.txt"
     note.write_text("plain text\n")
     url = TEST_SCHEME + "://target/path?q=1&r=a%20b"
+    # The handlers hold until released below, after the suite ended: so the
+    # suite ending proves that navigateExternal returned without waiting for
+    # the program it opened.
     run_suite(program, "os_external", files={"res/targets.js": "const TARGETS = %s;\n" % json.dumps([url, str(note)])})
     # Each target is opened on a thread of its own: in either order. The
     # launcher hands a local file to an "%u" handler as its path.
+    handled = handler_dir / "handled.txt"
     expected = sorted([url, str(note)])
-    handled = wait_until(lambda: record.exists() and sorted(record.read_text().splitlines()) == expected and expected,
-                         what="the handler to record both targets",
-                         state=lambda: record.read_text() if record.exists() else "nothing")
-    assert handled
+    wait_until(lambda: sorted(lines_of(handled)) == expected, what="the handler to record both targets",
+               state=lambda: lines_of(handled))
+    assert lines_of(handler_dir / "finished.txt") == [], "the handlers were held while the page went on"
+    (handler_dir / "release").write_text("go\n")
+    wait_until(lambda: len(lines_of(handler_dir / "finished.txt")) == 2, what="both handlers to end")
     assert "Cannot open" not in program.log()
