@@ -9,6 +9,7 @@ import os
 import shlex
 import shutil
 import subprocess
+import time
 
 import pytest
 
@@ -161,6 +162,12 @@ def test_nautilus_script_hands_the_selection_to_the_launcher(tmp_path, program):
     done = subprocess.run([script, "a b.txt", "c.txt"], cwd=folder, env=run_env, capture_output=True,
                           text=True, timeout=60)
     assert done.returncode == 0, done.stderr
+    # The launcher is started detached: its record (renamed into place, so
+    # whole) may come after the script returned.
+    deadline = time.monotonic() + 30
+    while not argv_file.exists():
+        assert time.monotonic() < deadline, "the launcher never recorded its command line"
+        time.sleep(0.05)
     argv = argv_file.read_bytes().split(b"\0")[:-1]
     assert argv[0].decode() == os.path.join(program, "pelicard")
     request = base64.b64decode(argv[1].split(b"=", 1)[1]).decode()
