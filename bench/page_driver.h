@@ -82,7 +82,7 @@ inline BenchPage OpenBenchPage(int* argc, char*** argv, const char* webext_dir) 
   settings.local_storage_path = page.data_dir;
   vesk::Engine::Get().Initialize(settings);
   vesk::Engine::Get().set_web_extension_directory(webext_dir);
-  vesk::ChannelServer::Get().Start(vesk::HandleChannelRequest);
+  vesk::ChannelServer::Get().Start(vesk::ServeChannelRequest);
   vesk::PageBridge::Set(std::make_unique<vesk::WebPageBridge>());
   vesk::BrowserHost* host = vesk::BrowserHost::CreateBrowserHost(
       "data:text/html,<title>bench</title><p>bench</p>", {0, 0, 400, 300}, true, false);

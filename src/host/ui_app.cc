@@ -12,6 +12,7 @@
 #include "engine.h"
 #include "io_thread.h"
 #include "ipc/ipc_dispatcher.h"
+#include "origin_storage.h"
 #include "scheme/scheme_registry.h"
 #include "vesk/app_identity.h"
 #include "vesk/core/command_line.h"
@@ -53,7 +54,7 @@ bool UiApp::Initialize(const UiSettings& settings) {
   Engine::Get().Initialize(settings);
   // Pages reach the host through the page channel; the host reaches pages
   // through user messages the web extension answers.
-  ChannelServer::Get().Start(HandleChannelRequest);
+  ChannelServer::Get().Start(ServeChannelRequest);
   PageBridge::Set(std::make_unique<WebPageBridge>());
   IPCDispatcher::Get().SetPageDelivery(std::make_unique<WebPageMessageDelivery>());
   taskbar_message_ = g_quark_from_static_string("TaskbarCreated");
@@ -109,6 +110,7 @@ void UiApp::CleanUpAfterLoop() {
   WaitForIoThread();
   IoThread().Stop();
   ChannelServer::Get().Stop();
+  OriginStorage::Get().Shutdown();
   Engine::Get().Shutdown();
 }
 

@@ -12,6 +12,7 @@
 #include "extension_state.h"
 #include "page_handlers.h"
 #include "plugins/app.h"
+#include "plugins/browser.h"
 #include "plugins/os.h"
 #include "plugins/security.h"
 #include "plugins/winhelper.h"

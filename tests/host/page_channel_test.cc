@@ -33,9 +33,9 @@ class PageChannelTest : public ::testing::Test {
   static void SetUpTestSuite() {
     Engine::Get().set_web_extension_directory(VESK_TEST_WEBEXT_DIR);
     PageBridge::Set(std::make_unique<WebPageBridge>());
-    ChannelServer::Get().Start([](const channel::Request& request) {
+    ChannelServer::Get().Start([](const channel::Request& request, ChannelServer::Answer answer) {
       if (on_request) on_request(request);
-      return HandleChannelRequest(request);
+      ServeChannelRequest(request, std::move(answer));
     });
   }
   void TearDown() override { on_request = nullptr; }

@@ -4,6 +4,7 @@
 // error. Also the user messages' payloads and the extension's start data.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@ struct Fill {
   void operator()(const char*, double& value) const { value = 0.25; }
   void operator()(const char* name, std::string& value) const { value = std::string("text of ") + name; }
   void operator()(const char*, std::optional<bool>& value) const { value = false; }
+  void operator()(const char*, std::optional<std::string>& value) const { value = "kept"; }
   void operator()(const char*, WindowRect& rect) const { rect = {1, 2, 30, 40}; }
   void operator()(const char*, StringPairs& pairs) const { pairs = {{"a", "1"}, {"b", "2"}}; }
   void operator()(const char*, PositionRequest::IntValue& value) const {
@@ -77,7 +79,24 @@ class RecordingHost final : public HostEnd, public WindowDelegates, public Servi
   RECORD(SetErrorHandlerUrl)
   RECORD(SetErrorData)
   RECORD(GetErrorData)
+  RECORD(ClickAt)
 #undef RECORD
+
+  // Answered at once, or kept for the test to answer later.
+  bool answer_later = false;
+  std::vector<std::function<void()>> kept_replies;
+#define RECORD_LATER(Operation)                                                                     \
+  void Handle(const op::Operation::Request& request, Reply<op::Operation::Result> reply) override { \
+    calls.emplace_back(op::Operation::kOp, EncodeMembers(request));                                 \
+    if (!answer_later) return reply(Filled<op::Operation::Result>());                               \
+    kept_replies.push_back([reply] { reply(Filled<op::Operation::Result>()); });                    \
+  }
+  RECORD_LATER(GetCookie)
+  RECORD_LATER(SetCookie)
+  RECORD_LATER(RemoveCookie)
+  RECORD_LATER(MoveCookie)
+  RECORD_LATER(GetOriginStorage)
+#undef RECORD_LATER
 };
 
 Request RequestFor(Op op, uint64_t page_id, Json::Value args) {
@@ -144,6 +163,36 @@ void CheckAll(OperationList<Operations...>) {
 
 TEST(ChannelDispatchTest, EveryOperationIsDecodedAnsweredAndRefusedWhenMalformed) {
   CheckAll(AllOperations{});
+}
+
+TEST(ChannelDispatchTest, AnswersGivenLaterArriveOnceWithTheirResult) {
+  RecordingHost host;
+  host.answer_later = true;
+  std::vector<Response> answers;
+  const auto request = Filled<op::GetOriginStorage::Request>();
+  Dispatch(RequestFor(Op::kBrowserGetOriginStorage, 0, EncodeMembers(request)), host,
+           [&answers](Response response) { answers.push_back(std::move(response)); });
+  EXPECT_TRUE(answers.empty()) << "nothing is answered before the delegate replies";
+  ASSERT_EQ(host.kept_replies.size(), 1u);
+  host.kept_replies[0]();
+  host.kept_replies[0]();  // a second reply is dropped
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].error, Error::kOk);
+  EXPECT_EQ(answers[0].result["value"], "kept");
+
+  // The answer-at-once form reports a reply that has not come as refused,
+  // and a reply after it returned reaches nothing.
+  EXPECT_EQ(
+      Dispatch(RequestFor(Op::kBrowserGetCookie, 0, EncodeMembers(Filled<op::GetCookie::Request>())), host)
+          .error,
+      Error::kBadRequest);
+  ASSERT_EQ(host.kept_replies.size(), 2u);
+  host.kept_replies[1]();
+
+  // A missing key travels as an absent member.
+  op::GetOriginStorage::Result missing;
+  EXPECT_FALSE(EncodeMembers(missing).isMember("value"));
+  EXPECT_FALSE(DecodeMembers<op::GetOriginStorage::Result>(EncodeMembers(missing))->value.has_value());
 }
 
 TEST(ChannelDispatchTest, OperationNumbersAreUnique) {

@@ -1,6 +1,8 @@
 #include "channel/channel_handlers.h"
 
 #include "browser/browser_host.h"
+#include "cookie_store.h"
+#include "origin_storage.h"
 #include "os_services.h"
 #include "vesk/core/browser/error_processor.h"
 #include "vesk/core/channel/dispatcher.h"
@@ -101,6 +103,10 @@ class WindowEnd final : public channel::WindowDelegates {
   op::IsAeroStyleEnabled::Result Handle(const op::IsAeroStyleEnabled::Request&) override {
     return {host_->IsAeroStyleEnabled()};
   }
+  op::ClickAt::Result Handle(const op::ClickAt::Request& request) override {
+    host_->SendMouseClick(request.x, request.y);
+    return {};
+  }
 
  private:
   BrowserHost* const host_;
@@ -132,6 +138,26 @@ class Services final : public channel::ServiceDelegates {
     const auto& data = ErrorProcessor::Get().error_data();
     return {channel::StringPairs(data.begin(), data.end())};
   }
+  void Handle(const op::GetCookie::Request& request, channel::Reply<op::GetCookie::Result> reply) override {
+    CookieStore::Get().GetCookie(request.url, request.name,
+                                 [reply](std::optional<std::string> value) { reply({value.value_or("")}); });
+  }
+  void Handle(const op::SetCookie::Request& request, channel::Reply<op::SetCookie::Result> reply) override {
+    CookieStore::Get().SetCookie(request.url, request.name, request.value,
+                                 [reply](bool done) { reply({done}); });
+  }
+  void Handle(const op::RemoveCookie::Request& request,
+              channel::Reply<op::RemoveCookie::Result> reply) override {
+    CookieStore::Get().RemoveCookie(request.url, request.name, [reply](bool done) { reply({done}); });
+  }
+  void Handle(const op::MoveCookie::Request& request, channel::Reply<op::MoveCookie::Result> reply) override {
+    CookieStore::Get().MoveCookie(request.source, request.target, request.name, [reply] { reply({}); });
+  }
+  void Handle(const op::GetOriginStorage::Request& request,
+              channel::Reply<op::GetOriginStorage::Result> reply) override {
+    OriginStorage::Get().Read(request.origin, request.key,
+                              [reply](std::optional<std::string> value) { reply({std::move(value)}); });
+  }
 };
 
 class Host final : public channel::HostEnd {
@@ -150,6 +176,12 @@ class Host final : public channel::HostEnd {
 };
 
 }  // namespace
+
+void ServeChannelRequest(const channel::Request& request, std::function<void(channel::Response)> answer) {
+  VESK_REQUIRE_MAIN_THREAD();
+  Host host;
+  channel::Dispatch(request, host, std::move(answer));
+}
 
 channel::Response HandleChannelRequest(const channel::Request& request) {
   VESK_REQUIRE_MAIN_THREAD();

@@ -61,9 +61,12 @@ bool PeerIsOurUser(int fd) {
 
 struct ChannelServer::Connection {
   int fd = -1;
+  uint64_t serial = 0;
   unsigned source = 0;
   bool authenticated = false;
   bool want_write = false;
+  bool awaiting_answer = false;
+  bool dispatching = false;  // inside the handler: an answer at once needs no restart
   channel::FrameReader reader;
   std::string outgoing;
 };
@@ -132,6 +135,7 @@ int ChannelServer::OnAccept(int, unsigned, void* self) {
       }
       auto connection = std::make_unique<Connection>();
       connection->fd = fd;
+      connection->serial = server->next_serial_++;
       Connection* raw = connection.get();
       server->connections_[fd] = std::move(connection);
       server->WatchConnection(raw);
@@ -144,8 +148,10 @@ int ChannelServer::OnAccept(int, unsigned, void* self) {
 
 void ChannelServer::WatchConnection(Connection* connection) {
   if (connection->source) g_source_remove(connection->source);
+  // While a request waits for its answer, further requests stay unread.
   const GIOCondition condition =
-      static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR | (connection->want_write ? G_IO_OUT : 0));
+      static_cast<GIOCondition>((connection->awaiting_answer ? 0 : G_IO_IN) | G_IO_HUP | G_IO_ERR |
+                                (connection->want_write ? G_IO_OUT : 0));
   connection->source = g_unix_fd_add(connection->fd, condition,
                                      reinterpret_cast<GUnixFDSourceFunc>(OnConnectionReady), connection);
 }
@@ -177,8 +183,12 @@ void ChannelServer::ReadFrom(Connection* connection) {
     return;
   }
   connection->reader.Append(buffer, static_cast<size_t>(got));
+  ServeFrames(connection);
+}
+
+void ChannelServer::ServeFrames(Connection* connection) {
   std::string payload;
-  while (true) {
+  while (!connection->awaiting_answer) {
     const auto status = connection->reader.Next(&payload);
     if (status == channel::FrameReader::Status::kNeedMore) return;
     if (status == channel::FrameReader::Status::kTooLarge) {
@@ -210,9 +220,30 @@ void ChannelServer::Dispatch(Connection* connection, const std::string& payload)
     VESK_LOG(WARNING) << "Page channel: malformed request dropped";
     response.error = channel::Error::kBadRequest;
   } else {
-    response = handler_(*request);
+    connection->awaiting_answer = true;
+    WatchConnection(connection);
+    const int fd = connection->fd;
+    const uint64_t serial = connection->serial;
+    connection->dispatching = true;
+    handler_(*request,
+             [this, fd, serial](channel::Response answer) { Answered(fd, serial, std::move(answer)); });
+    if (connections_.count(fd)) connection->dispatching = false;
+    return;
   }
   Send(connection, response);
+}
+
+void ChannelServer::Answered(int fd, uint64_t serial, channel::Response response) {
+  const auto it = connections_.find(fd);
+  if (it == connections_.end() || it->second->serial != serial) return;  // the asker went away
+  Connection* connection = it->second.get();
+  connection->awaiting_answer = false;
+  Send(connection, response);
+  if (!connections_.count(fd)) return;
+  WatchConnection(connection);
+  // An answer given later: requests that came meanwhile are served now; an
+  // answer given at once returns to the serving loop.
+  if (!connection->dispatching) ServeFrames(connection);
 }
 
 void ChannelServer::Send(Connection* connection, const channel::Response& response) {

@@ -15,7 +15,11 @@ namespace vesk {
 
 class ChannelServer {
  public:
-  using Handler = std::function<channel::Response(const channel::Request&)>;
+  // Answers a request through |answer|, at once or later; a connection
+  // takes no further request until it has been answered, so answers keep
+  // the order of their requests.
+  using Answer = std::function<void(channel::Response)>;
+  using Handler = std::function<void(const channel::Request&, Answer)>;
 
   static ChannelServer& Get();
 
@@ -33,7 +37,9 @@ class ChannelServer {
   static int OnAccept(int fd, unsigned condition, void* self);
   static int OnConnectionReady(int fd, unsigned condition, void* connection);
   void ReadFrom(Connection* connection);
+  void ServeFrames(Connection* connection);
   void Dispatch(Connection* connection, const std::string& payload);
+  void Answered(int fd, uint64_t serial, channel::Response response);
   void Send(Connection* connection, const channel::Response& response);
   void Flush(Connection* connection);
   void Close(Connection* connection);
@@ -45,6 +51,8 @@ class ChannelServer {
   std::string token_;
   Handler handler_;
   std::map<int, std::unique_ptr<Connection>> connections_;
+  // Tells a connection from a later one that got the same descriptor.
+  uint64_t next_serial_ = 1;
 };
 
 }  // namespace vesk

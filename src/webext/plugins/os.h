@@ -21,18 +21,4 @@ class Os : public VeskPlugin<Os> {
   ValueRef aero_style_changed_handler_;
 };
 
-// An object whose members arrive with later work; attached now so pages
-// find it on window.
-class Browser : public VeskPlugin<Browser> {
- public:
-  static constexpr char kClassName[] = "Browser";
-  static std::shared_ptr<Browser> New() { return std::shared_ptr<Browser>(new Browser); }
-
- protected:
-  void RegisterApis() override {}
-
- private:
-  Browser() : VeskPlugin<Browser>("browser") {}
-};
-
 }  // namespace plugin

@@ -1,7 +1,9 @@
 #include "vesk/core/channel/dispatcher.h"
 
 #include <exception>
+#include <memory>
 #include <optional>
+#include <utility>
 
 #include "vesk/core/logging.h"
 
@@ -14,43 +16,75 @@ Response Fail(Error error) {
   return response;
 }
 
+// Hands the answer on once; later calls (a delegate that replies twice, or
+// replies and then throws) are dropped.
+class OnceAnswer {
+ public:
+  explicit OnceAnswer(Answer answer) : answer_(std::make_shared<Answer>(std::move(answer))) {}
+  void operator()(Response response) const {
+    if (!*answer_) return;
+    Answer answer = std::move(*answer_);
+    *answer_ = nullptr;
+    answer(std::move(response));
+  }
+
+ private:
+  std::shared_ptr<Answer> answer_;
+};
+
 template <typename Operation>
-Response Serve(const Request& request, HostEnd& host) {
+void Serve(const Request& request, HostEnd& host, const OnceAnswer& answer) {
   typename Operation::Delegate* delegate = nullptr;
   if constexpr (Operation::kNeedsWindow) {
     delegate = host.WindowOf(request.page_id);
-    if (!delegate) return Fail(Error::kNoWindow);
+    if (!delegate) return answer(Fail(Error::kNoWindow));
   } else {
     delegate = &host.Services();
   }
   const auto decoded = DecodeMembers<typename Operation::Request>(request.args);
-  if (!decoded) return Fail(Error::kBadRequest);
-  Response response;
-  response.result = EncodeMembers(delegate->Handle(*decoded));
-  return response;
+  if (!decoded) return answer(Fail(Error::kBadRequest));
+  auto reply = [answer](const typename Operation::Result& result) {
+    Response response;
+    response.result = EncodeMembers(result);
+    answer(std::move(response));
+  };
+  if constexpr (Operation::kAnsweredLater)
+    delegate->Handle(*decoded, Reply<typename Operation::Result>(std::move(reply)));
+  else
+    reply(delegate->Handle(*decoded));
 }
 
 template <typename... Operations>
-Response DispatchAmong(const Request& request, HostEnd& host, OperationList<Operations...>) {
-  std::optional<Response> response;
-  (void)((request.op == Operations::kOp && (response = Serve<Operations>(request, host), true)) || ...);
-  if (response) return *response;
+void DispatchAmong(const Request& request, HostEnd& host, const OnceAnswer& answer,
+                   OperationList<Operations...>) {
+  const bool known =
+      ((request.op == Operations::kOp && (Serve<Operations>(request, host, answer), true)) || ...);
+  if (known) return;
   // An unknown operation is answered like a window request: a page without
   // a window learns that first.
-  return Fail(host.WindowOf(request.page_id) ? Error::kUnknownOp : Error::kNoWindow);
+  answer(Fail(host.WindowOf(request.page_id) ? Error::kUnknownOp : Error::kNoWindow));
 }
 
 }  // namespace
 
-Response Dispatch(const Request& request, HostEnd& host) {
+void Dispatch(const Request& request, HostEnd& host, Answer answer) {
+  const OnceAnswer once(std::move(answer));
   try {
-    return DispatchAmong(request, host, AllOperations{});
+    DispatchAmong(request, host, once, AllOperations{});
+    return;
   } catch (const std::exception& error) {
     VESK_LOG(ERROR) << "Page channel request failed: " << error.what();
   } catch (...) {
     VESK_LOG(ERROR) << "Page channel request failed";
   }
-  return Fail(Error::kBadRequest);
+  once(Fail(Error::kBadRequest));
+}
+
+Response Dispatch(const Request& request, HostEnd& host) {
+  // Shared: an answer that comes after the return must find it alive.
+  auto answered = std::make_shared<std::optional<Response>>();
+  Dispatch(request, host, [answered](Response response) { *answered = std::move(response); });
+  return *answered ? **answered : Fail(Error::kBadRequest);
 }
 
 }  // namespace vesk::channel

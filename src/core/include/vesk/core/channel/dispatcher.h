@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "vesk/core/channel/channel_schema.h"
 #include "vesk/core/channel/operations.h"
@@ -21,9 +22,17 @@ class HostEnd {
   virtual ~HostEnd() = default;
 };
 
+// Called exactly once with the answer: before Dispatch returns, or later for
+// an operation answered later.
+using Answer = std::function<void(Response)>;
+
 // Never throws: a request that cannot be decoded gets kBadRequest, one for a
 // window that is gone kNoWindow, an unknown operation kUnknownOp (kNoWindow
 // when the page has no window either).
+void Dispatch(const Request& request, HostEnd& host, Answer answer);
+
+// The same for a delegate that answers at once (tests); an answer that has
+// not come when the delegate returns is reported as kBadRequest.
 Response Dispatch(const Request& request, HostEnd& host);
 
 }  // namespace vesk::channel

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <utility>
@@ -42,6 +43,12 @@ enum class Op : uint32_t {
   kErrorSetUrl = 50,
   kErrorSetData = 51,
   kErrorGetData = 52,
+  kBrowserGetCookie = 70,
+  kBrowserSetCookie = 71,
+  kBrowserRemoveCookie = 72,
+  kBrowserMoveCookie = 73,
+  kBrowserGetOriginStorage = 74,
+  kBrowserClickAt = 75,
 };
 
 enum class ShowCommand { kShow, kHide, kRestore, kMinimize, kMaximize };
@@ -86,17 +93,30 @@ class WinhelperDelegate;
 class OsDelegate;
 class OsServicesDelegate;
 class ErrorDataDelegate;
+class BrowserDelegate;
+class CookieStoreDelegate;
 
-template <Op kNumber, typename DelegateType, bool kWindow>
+// |kLater|: the delegate answers through a Reply once asynchronous work of
+// the UI process has finished (the page waits on the channel meanwhile, the
+// UI process does not).
+template <Op kNumber, typename DelegateType, bool kWindow, bool kLater = false>
 struct Operation {
   static constexpr Op kOp = kNumber;
   static constexpr bool kNeedsWindow = kWindow;
+  static constexpr bool kAnsweredLater = kLater;
   using Delegate = DelegateType;
 };
 template <Op kNumber, typename DelegateType>
 using WindowOperation = Operation<kNumber, DelegateType, true>;
 template <Op kNumber, typename DelegateType>
 using ServiceOperation = Operation<kNumber, DelegateType, false>;
+template <Op kNumber, typename DelegateType>
+using LaterServiceOperation = Operation<kNumber, DelegateType, false, true>;
+
+// The answer of an operation answered later: call it once, on the UI main
+// thread; it may outlive the request's connection (the answer is dropped).
+template <typename Result>
+using Reply = std::function<void(Result)>;
 
 namespace op {
 
@@ -317,6 +337,105 @@ struct GetErrorData : ServiceOperation<Op::kErrorGetData, ErrorDataDelegate> {
   };
 };
 
+// browser.getCookie: the first cookie of that name the store sends to |url|
+// (HttpOnly ones included).
+struct GetCookie : LaterServiceOperation<Op::kBrowserGetCookie, CookieStoreDelegate> {
+  struct Request {
+    std::string url;
+    std::string name;
+    static void Members(auto& self, auto&& member) {
+      member("url", self.url);
+      member("name", self.name);
+    }
+  };
+  struct Result {
+    std::string value;  // "" when there is none
+    static void Members(auto& self, auto&& member) { member("value", self.value); }
+  };
+};
+
+// browser.setCookie: a session cookie with only name and value; the store
+// gives it the URL's host (host-only) and default path.
+struct SetCookie : LaterServiceOperation<Op::kBrowserSetCookie, CookieStoreDelegate> {
+  struct Request {
+    std::string url;
+    std::string name;
+    std::string value;
+    static void Members(auto& self, auto&& member) {
+      member("url", self.url);
+      member("name", self.name);
+      member("value", self.value);
+    }
+  };
+  struct Result {
+    bool done = false;
+    static void Members(auto& self, auto&& member) { member("done", self.done); }
+  };
+};
+
+// browser.removeCookie: empty |url| means every cookie, empty |name| every
+// host cookie of the URL's host.
+struct RemoveCookie : LaterServiceOperation<Op::kBrowserRemoveCookie, CookieStoreDelegate> {
+  struct Request {
+    std::string url;
+    std::string name;
+    static void Members(auto& self, auto&& member) {
+      member("url", self.url);
+      member("name", self.name);
+    }
+  };
+  struct Result {
+    bool done = false;
+    static void Members(auto& self, auto&& member) { member("done", self.done); }
+  };
+};
+
+// browser.moveCookie: copies the first cookie of that name whose domain is
+// |source| (or "." + |source|) to |target|; failures are only logged.
+struct MoveCookie : LaterServiceOperation<Op::kBrowserMoveCookie, CookieStoreDelegate> {
+  struct Request {
+    std::string source;
+    std::string target;
+    std::string name;
+    static void Members(auto& self, auto&& member) {
+      member("source", self.source);
+      member("target", self.target);
+      member("name", self.name);
+    }
+  };
+  struct Result : NoMembers {};
+};
+
+// browser.getOriginStorage: a value of another origin's local storage.
+struct GetOriginStorage : LaterServiceOperation<Op::kBrowserGetOriginStorage, CookieStoreDelegate> {
+  struct Request {
+    std::string origin;
+    std::string key;
+    static void Members(auto& self, auto&& member) {
+      member("origin", self.origin);
+      member("key", self.key);
+    }
+  };
+  struct Result {
+    std::optional<std::string> value;  // empty: no such key
+    static void Members(auto& self, auto&& member) { member("value", self.value); }
+  };
+};
+
+// browser.clickFileInput: a left-button click at page coordinates that the
+// engine takes as the user's.
+struct ClickAt : WindowOperation<Op::kBrowserClickAt, BrowserDelegate> {
+  struct Request {
+    int x = 0;
+    int y = 0;
+    static void Members(auto& self, auto&& member) {
+      member("x", self.x);
+      member("y", self.y);
+    }
+  };
+  struct Result : NoMembers {};
+};
+
 }  // namespace op
 
 // Every operation the dispatcher serves.
@@ -328,12 +447,15 @@ using AllOperations =
                   op::SetWindowOpacity, op::BringWindowToTop, op::ShowWindow, op::DragWindow, op::SizeWindow,
                   op::GetWindowInfo, op::IsAeroStyleEnabled, op::NavigateExternal, op::HasFullScreenWindow,
                   op::GetWorkArea, op::GetLastInputTime, op::SetErrorHandlerUrl, op::SetErrorData,
-                  op::GetErrorData>;
+                  op::GetErrorData, op::GetCookie, op::SetCookie, op::RemoveCookie, op::MoveCookie,
+                  op::GetOriginStorage, op::ClickAt>;
 
 // The delegate interfaces: one Handle per operation, told apart by the
 // request type. UI main thread only.
 #define VESK_CHANNEL_HANDLE(Operation) \
   virtual op::Operation::Result Handle(const op::Operation::Request& request) = 0
+#define VESK_CHANNEL_HANDLE_LATER(Operation) \
+  virtual void Handle(const op::Operation::Request& request, Reply<op::Operation::Result> reply) = 0
 
 class AppDelegate {
  public:
@@ -395,10 +517,35 @@ class ErrorDataDelegate {
   virtual ~ErrorDataDelegate() = default;
 };
 
+class BrowserDelegate {
+ public:
+  VESK_CHANNEL_HANDLE(ClickAt);
+
+ protected:
+  virtual ~BrowserDelegate() = default;
+};
+
+// The engine's cookie store and local storage, reached asynchronously.
+class CookieStoreDelegate {
+ public:
+  VESK_CHANNEL_HANDLE_LATER(GetCookie);
+  VESK_CHANNEL_HANDLE_LATER(SetCookie);
+  VESK_CHANNEL_HANDLE_LATER(RemoveCookie);
+  VESK_CHANNEL_HANDLE_LATER(MoveCookie);
+  VESK_CHANNEL_HANDLE_LATER(GetOriginStorage);
+
+ protected:
+  virtual ~CookieStoreDelegate() = default;
+};
+
 #undef VESK_CHANNEL_HANDLE
+#undef VESK_CHANNEL_HANDLE_LATER
 
 // What a page's host window answers, and what the process answers.
-class WindowDelegates : public AppDelegate, public WinhelperDelegate, public OsDelegate {};
-class ServiceDelegates : public OsServicesDelegate, public ErrorDataDelegate {};
+class WindowDelegates : public AppDelegate,
+                        public WinhelperDelegate,
+                        public OsDelegate,
+                        public BrowserDelegate {};
+class ServiceDelegates : public OsServicesDelegate, public ErrorDataDelegate, public CookieStoreDelegate {};
 
 }  // namespace vesk::channel
