@@ -85,6 +85,9 @@ class Completion {
   ~Completion() {
     if (done_) std::apply(done_, fallback_);
   }
+  // A copy would answer twice.
+  Completion(const Completion&) = delete;
+  Completion& operator=(const Completion&) = delete;
   void operator()(Args... args) {
     auto done = std::exchange(done_, nullptr);
     if (done) done(std::move(args)...);
@@ -159,14 +162,15 @@ void AddCookie(SoupCookie* cookie, std::function<void(bool)> done) {
 // went.
 void DeleteCookies(std::vector<SoupCookie*> cookies, std::function<void(bool)> done) {
   struct State {
-    std::vector<SoupCookie*> pending;
-    bool all_deleted = true;
-    Completion<bool> done;
+    explicit State(std::function<void(bool)> then) : done(std::move(then), false) {}
     ~State() {
       for (SoupCookie* cookie : pending) soup_cookie_free(cookie);
     }
+    std::vector<SoupCookie*> pending;
+    bool all_deleted = true;
+    Completion<bool> done;
   };
-  auto state = std::make_unique<State>(State{{}, true, Completion<bool>(std::move(done), false)});
+  auto state = std::make_unique<State>(std::move(done));
   for (SoupCookie* cookie : cookies) state->pending.push_back(soup_cookie_copy(cookie));
   struct Step {
     static void Next(std::unique_ptr<State> state) {
@@ -181,8 +185,10 @@ void DeleteCookies(std::vector<SoupCookie*> cookies, std::function<void(bool)> d
       std::unique_ptr<State> state(static_cast<State*>(data));
       Guarded("delete cookie", [&] {
         g_autoptr(GError) error = nullptr;
-        if (!webkit_cookie_manager_delete_cookie_finish(WEBKIT_COOKIE_MANAGER(manager), result, &error))
+        if (!webkit_cookie_manager_delete_cookie_finish(WEBKIT_COOKIE_MANAGER(manager), result, &error)) {
+          VESK_LOG(WARNING) << "Cookie store: " << (error ? error->message : "a cookie was not deleted");
           state->all_deleted = false;
+        }
         soup_cookie_free(state->pending.back());
         state->pending.pop_back();
         Next(std::move(state));
