@@ -16,43 +16,6 @@
 
 namespace vesk {
 
-namespace cookies {
-
-std::string DefaultPath(const std::string& path) {
-  if (path.empty() || path[0] != '/') return "/";
-  const size_t last = path.rfind('/');
-  return last == 0 ? "/" : path.substr(0, last);
-}
-
-bool IsWritable(const std::string& name, const std::string& value) {
-  if (name.empty() && value.empty()) return false;
-  auto clean = [](const std::string& text) {
-    for (unsigned char c : text)
-      if (c < 0x20 || c == 0x7f || c == ';') return false;
-    return true;
-  };
-  return clean(name) && clean(value) && name.find('=') == std::string::npos;
-}
-
-std::string MoveTargetUrl(const std::string& target) {
-  return target.rfind("http://", 0) == 0 ? target : "http://" + target;
-}
-
-bool DomainMatchesHost(const std::string& domain, const std::string& host) {
-  const std::string bare = !domain.empty() && domain[0] == '.' ? domain.substr(1) : domain;
-  if (bare.empty() || host.empty()) return false;
-  if (g_ascii_strcasecmp(bare.c_str(), host.c_str()) == 0) return true;
-  return host.size() > bare.size() + 1 && host[host.size() - bare.size() - 1] == '.' &&
-         g_ascii_strcasecmp(host.c_str() + host.size() - bare.size(), bare.c_str()) == 0;
-}
-
-bool IsFromDomain(const std::string& cookie_domain, const std::string& source) {
-  return cookie_domain == source || (!cookie_domain.empty() && cookie_domain[0] == '.' &&
-                                     cookie_domain.compare(1, std::string::npos, source) == 0);
-}
-
-}  // namespace cookies
-
 namespace {
 
 WebKitCookieManager* Manager() {
