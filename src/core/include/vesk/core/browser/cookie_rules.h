@@ -19,7 +19,8 @@ bool IsWritable(const std::string& name, const std::string& value);
 // "http://", otherwise "http://" + target.
 std::string MoveTargetUrl(const std::string& target);
 // Whether a cookie whose domain is |domain| (a leading "." allowed) may be
-// set for |host|: the host itself or a subdomain of it.
+// set for |host|: the host itself or, for a host name, a subdomain
+// of it.
 bool DomainMatchesHost(const std::string& domain, const std::string& host);
 // Whether a stored cookie's domain is |source| or "." + |source|.
 bool IsFromDomain(const std::string& cookie_domain, const std::string& source);
