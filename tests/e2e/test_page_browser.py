@@ -70,7 +70,7 @@ def test_browser_object(program):
     server = Server()
     program.env.update(no_proxy="*", NO_PROXY="*")
     try:
-        session = start_suite(program, "browser",
+        session = start_suite(program, "browser", "--enable-invoke-trace",
                               files={"res/server.js": "var SERVER = 'http://127.0.0.1:%d';\n" % server.port})
         pid = session.process.pid
 
@@ -105,6 +105,9 @@ def test_browser_object(program):
         assert "Failed to move cookie hidden from 127.0.0.1 to http://localhost\n" in result.log
         assert "Failed to set cookie(a=b; c=d) to http://127.0.0.1:%d/\n" % server.port in result.log
         assert "Failed to delete cookie(a) to not a url\n" in result.log
+        # Calls are traced with the switch, except the click.
+        assert "plugin::VeskJsObject<class plugin::Browser>::Execute::getCookie(" in result.log
+        assert "::clickFileInput(" not in result.log
     finally:
         server.close()
 
