@@ -56,9 +56,20 @@ interface VeskApp {
   onForegroundPreInstance: (() => void) | undefined;
 }
 
-/** window.browser: reserved; its members arrive with later versions. */
+/** window.browser: cookies of any site, another origin's local storage, the file-input click. */
 interface VeskBrowser {
-  // No members yet.
+  /** The first cookie named `name` sent to `url` (HttpOnly included); "" when none. */
+  getCookie(url: string, name: string): string;
+  /** A session cookie with only name and value, for the URL's host and directory. */
+  setCookie(url: string, name: string, value: string): void;
+  /** Deletes the cookies named `name` sent to `url`; empty `name`: all of the host; empty `url`: all. */
+  removeCookie(url: string, name: string): void;
+  /** Copies the first cookie `name` of `sourceDomain` (or ".sourceDomain") to `targetDomain`. */
+  moveCookie(sourceDomain: string, targetDomain: string, name: string): void;
+  /** `localStorage.getItem(key)` of `origin`; undefined when missing. */
+  getOriginStorage(origin: string, key: string): string | undefined;
+  /** Clicks the middle of the element's bounding rectangle as the user would. */
+  clickFileInput(element: { getBoundingClientRect(): { left: number; top: number; right: number; bottom: number } }): void;
 }
 
 /** window.os: the desktop around the window. */
