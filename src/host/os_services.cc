@@ -9,9 +9,8 @@
 #include <unistd.h>
 
 #include <set>
-#include <thread>
 
-#include "vesk/core/guarded.h"
+#include "vesk/core/external_opener.h"
 #include "vesk/core/logging.h"
 
 namespace vesk {
@@ -56,16 +55,18 @@ Window TopLevelAt(Display* display, int x, int y) {
 }  // namespace
 
 void OpenExternal(const std::string& target) {
-  std::thread([target] {
-    Guarded("opening an external target", [&] {
-      g_autoptr(GError) error = nullptr;
-      g_autofree gchar* scheme = g_uri_parse_scheme(target.c_str());
-      g_autofree gchar* uri =
-          scheme ? g_strdup(target.c_str()) : g_filename_to_uri(target.c_str(), nullptr, &error);
-      if (uri && !g_app_info_launch_default_for_uri(uri, nullptr, &error))
-        VESK_LOG(WARNING) << "Cannot open " << target << ": " << (error ? error->message : "");
-    });
-  }).detach();
+  // One worker for the life of the process, like the IO worker: a page may
+  // ask for this in a loop, and neither threads nor handler processes may
+  // grow with it.
+  static auto* opener = new ExternalOpener([](const std::string& external) {
+    g_autoptr(GError) error = nullptr;
+    g_autofree gchar* scheme = g_uri_parse_scheme(external.c_str());
+    g_autofree gchar* uri =
+        scheme ? g_strdup(external.c_str()) : g_filename_to_uri(external.c_str(), nullptr, &error);
+    if (uri && !g_app_info_launch_default_for_uri(uri, nullptr, &error))
+      VESK_LOG(WARNING) << "Cannot open " << external << ": " << (error ? error->message : "");
+  });
+  opener->Submit(target);
 }
 
 bool HasFullScreenWindowOfOtherProcess() {

@@ -4,9 +4,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #include "test_util.h"
 #include "vesk/core/cross_origin_whitelist.h"
+#include "vesk/core/external_opener.h"
 #include "vesk/core/file_util.h"
 #include "vesk/core/registry.h"
 #include "vesk/core/single_instance_lock.h"
@@ -122,6 +126,48 @@ TEST(CrossOriginTest, EveryTargetForEverySourceAndBadTargetsSkipped) {
   EXPECT_TRUE(UrlHasOrigin("vesk://vesk/res/app_init.html?x=1", "vesk://vesk"));
   EXPECT_FALSE(UrlHasOrigin("vesk://pelicard/res/a.html", "vesk://vesk"));
   EXPECT_FALSE(UrlHasOrigin("http://a.kestrow.example:8080/", "http://a.kestrow.example"));
+}
+
+TEST(ExternalOpenerTest, AFloodOpensAFewOnOneWorkerAndDropsTheRest) {
+  testing::LogCapture log;
+  std::mutex mutex;
+  std::vector<std::string> opened;
+  std::set<std::thread::id> threads;
+  ExternalOpener opener([&](const std::string& target) {
+    std::lock_guard<std::mutex> lock(mutex);
+    opened.push_back(target);
+    threads.insert(std::this_thread::get_id());
+  });
+  int accepted = 0;
+  for (int i = 0; i < 5000; ++i)
+    accepted += opener.Submit("https://example.test/" + std::to_string(i)) ? 1 : 0;
+  opener.Drain();
+  EXPECT_GE(accepted, 5);
+  // However slow this machine, 5000 calls cannot span many seconds of 5.
+  EXPECT_LE(accepted, 50);
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(static_cast<int>(opened.size()), accepted);
+  EXPECT_EQ(opened.front(), "https://example.test/0");
+  ASSERT_EQ(threads.size(), 1u) << "one worker, not a thread per call";
+  EXPECT_NE(*threads.begin(), std::this_thread::get_id());
+  EXPECT_NE(log.Text().find("Too many requests to open external targets; dropped"), std::string::npos);
+}
+
+TEST(ExternalOpenerTest, ASlowHandlerBoundsWhatWaits) {
+  std::atomic<bool> release{false};
+  std::atomic<int> opened{0};
+  ExternalOpener opener(
+      [&](const std::string&) {
+        while (!release.load()) std::this_thread::yield();
+        ++opened;
+      },
+      /*per_second=*/1000, /*max_pending=*/3);
+  int accepted = 0;
+  for (int i = 0; i < 100; ++i) accepted += opener.Submit("x") ? 1 : 0;
+  EXPECT_EQ(accepted, 3);
+  release = true;
+  opener.Drain();
+  EXPECT_EQ(opened.load(), 3);
 }
 
 }  // namespace

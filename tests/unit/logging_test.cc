@@ -4,11 +4,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <regex>
 #include <sstream>
 #include <thread>
 
 #include "test_util.h"
+#include "vesk/core/browser/console_message.h"
+#include "vesk/core/log_text.h"
 #include "vesk/core/thread_check.h"
 
 namespace vesk {
@@ -81,7 +84,7 @@ TEST(LogLineTest, ProcessesWritingAtOnceNeverInterleave) {
   testing::TempDir dir;
   const std::string path = dir.File("shared.log");
   constexpr int kProcesses = 4;
-  constexpr int kLines = 300;
+  constexpr int kLines = 80;             // together below the running cap
   const std::string payload(3000, 'x');  // longer than a pipe buffer's atomic size
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
@@ -169,6 +172,79 @@ TEST(DcheckTest, FixedTextsAndTheMainThreadCheck) {
   EXPECT_EQ(log.find("never reported"), std::string::npos);
   EXPECT_NE(log.find("Check failed: CurrentlyOnMainThread(). "), std::string::npos) << log;
   EXPECT_EQ(log.find("CurrentlyOnMainThread"), log.rfind("CurrentlyOnMainThread"));  // the other thread only
+}
+
+TEST(LogEscapeTest, OutsideTextStaysOnOneVisibleLine) {
+  using logging::EscapeLogText;
+  EXPECT_EQ(EscapeLogText("plain text, tabs\tand \\ backslashes"), "plain text, tabs\tand \\ backslashes");
+  EXPECT_EQ(EscapeLogText("a\n[1:2:0101/000000.000:3:ERROR:x.cc(1)] forged"),
+            "a\\n[1:2:0101/000000.000:3:ERROR:x.cc(1)] forged");
+  EXPECT_EQ(EscapeLogText(std::string("nul\0after\r\x1b[2J\x7f", 15)), "nul\\x00after\\r\\x1B[2J\\x7F");
+  EXPECT_EQ(EscapeLogText("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
+            "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
+  // Invalid: a lone continuation byte, an overlong '/', a surrogate, a cut
+  // sequence, and bytes that never start one.
+  EXPECT_EQ(EscapeLogText("\x80|\xC0\xAF|\xED\xA0\x80|\xE2\x82|\xFF"),
+            "\\x80|\\xC0\\xAF|\\xED\\xA0\\x80|\\xE2\\x82|\\xFF");
+  // C1 controls and the Unicode line separators.
+  EXPECT_EQ(EscapeLogText("\xC2\x85|\xE2\x80\xA8|\xE2\x80\xA9"), "\\u0085|\\u2028|\\u2029");
+  // Console text is escaped whole, a line feed at its end included.
+  EXPECT_EQ(FormatConsoleMessage("vesk://main/a\nb.js?x", 3, "hi\r\n"), "[CONSOLE:a\\nb.js(3)] hi\\r\\n");
+}
+
+TEST(LogEscapeTest, LinesOfTheLogCarryEscapedText) {
+  testing::TempDir dir;
+  const std::string path = dir.File("escape.log");
+  ASSERT_TRUE(logging::InitLogging(path));
+  VESK_LOG(INFO) << "page said: one\n[9:9:0101/000000.000:1:ERROR:forged.cc(1)] two";
+  VESK_LOG(WARNING) << "fixed message\n";
+  logging::ShutdownLogging();
+  const std::string log = ReadAll(path);
+  EXPECT_NE(log.find("page said: one\\n[9:9:0101/000000.000:1:ERROR:forged.cc(1)] two\n"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("fixed message\n\n"), std::string::npos) << "a trailing line feed is kept";
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
+}
+
+TEST(LogCapTest, ARunningLogIsTrimmedAtWholeLinesUnderTheCap) {
+  testing::TempDir dir;
+  const std::string path = dir.File("flood.log");
+  ASSERT_TRUE(logging::InitLogging(path, /*trim=*/false));
+  const std::string payload(1000, 'y');
+  for (int i = 0; i < 3000; ++i) VESK_LOG(INFO) << "line " << i << " " << payload;
+  logging::ShutdownLogging();
+  const std::string log = ReadAll(path);
+  EXPECT_LE(static_cast<long long>(log.size()), logging::kLogCapBytes);
+  EXPECT_GE(static_cast<long long>(log.size()), logging::kMaxLogFileBytes - 2000);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log[0], '[') << "the kept part starts with a whole line";
+  EXPECT_NE(log.find("line 2999 "), std::string::npos) << "the newest line is kept";
+}
+
+TEST(LogRateLimiterTest, LetsABurstThroughAndCountsTheRest) {
+  using Clock = logging::LogRateLimiter::Clock;
+  logging::LogRateLimiter limiter(3, std::chrono::milliseconds(1000));
+  const Clock::time_point start{};
+  uint64_t suppressed = 99;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(limiter.Allow(start + std::chrono::milliseconds(1000 + i), &suppressed));
+    EXPECT_EQ(suppressed, 0u);
+  }
+  for (int i = 0; i < 500; ++i)
+    EXPECT_FALSE(limiter.Allow(start + std::chrono::milliseconds(1500), &suppressed));
+  EXPECT_TRUE(limiter.Allow(start + std::chrono::milliseconds(2000), &suppressed));
+  EXPECT_EQ(suppressed, 500u);
+  EXPECT_EQ(logging::SuppressedNote(500), "(500 similar lines suppressed) ");
+  EXPECT_EQ(logging::SuppressedNote(0), "");
+}
+
+TEST(LogRateLimiterTest, AFloodOfOneStatementWritesAFewLines) {
+  testing::LogCapture capture;
+  for (int i = 0; i < 10000; ++i) VESK_LOG_LIMITED(WARNING, 5) << "refused " << i;
+  const std::string log = capture.Text();
+  const auto count = std::count(log.begin(), log.end(), '\n');
+  EXPECT_GE(count, 5);
+  EXPECT_LE(count, 50) << "at most 5 a second";
 }
 
 }  // namespace

@@ -73,6 +73,9 @@ TEST(SplitUrlTest, PartsOfVeskUrls) {
   ASSERT_TRUE(SplitUrl("VESK://user@main:99/x", &parts));
   EXPECT_EQ("VESK", parts.scheme);
   EXPECT_EQ("main", parts.host);
+  ASSERT_TRUE(SplitUrl("vesk://MaIn/Js/App.js", &parts));
+  EXPECT_EQ("main", parts.host) << "a host is case-insensitive";
+  EXPECT_EQ("/Js/App.js", parts.path) << "a path is not";
   EXPECT_FALSE(SplitUrl("no scheme here", &parts));
   EXPECT_FALSE(SplitUrl("/abs:path", &parts));
 }
@@ -105,6 +108,9 @@ TEST_F(UrlContentTest, PackageModeTrimsSlashesAndIgnoresTheQuery) {
   EXPECT_FALSE(Load("vesk://main/", &bytes));
   EXPECT_FALSE(Load("vesk://main", &bytes));
   EXPECT_FALSE(Load("vesk://main/INDEX.HTML", &bytes));
+  ASSERT_TRUE(Load("vesk://MAIN/index.html", &bytes)) << "upper- and mixed-case hosts name the same package";
+  ASSERT_TRUE(Load("vesk://mAiN/index.html", &bytes));
+  EXPECT_EQ(Bytes("<p>main</p>"), bytes);
   EXPECT_FALSE(Load("Vesk://main/index.html", &bytes)) << "the scheme compares case-sensitively";
   EXPECT_FALSE(Load("http://main/index.html", &bytes));
 }

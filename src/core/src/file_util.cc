@@ -13,7 +13,8 @@
 namespace vesk {
 
 bool ReadFileToString(const std::string& path, std::string* contents, size_t max_bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, then checked to be a regular file: a FIFO never stalls us.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
@@ -50,8 +51,14 @@ bool ReadFileToString(const std::string& path, std::string* contents, size_t max
 }
 
 bool WriteStringToFile(const std::string& path, std::string_view contents) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A FIFO without a reader fails here (ENXIO) instead of waiting for one.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return false;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
   const char* data = contents.data();
   size_t left = contents.size();
   while (left > 0) {

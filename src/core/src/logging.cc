@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <vector>
 
+#include "vesk/core/log_text.h"
 #include "vesk/core/tick.h"
 
 namespace vesk::logging {
@@ -28,12 +30,15 @@ struct VmodulePattern {
 struct LogState {
   std::mutex mutex;
   int fd = -1;
+  // The same file without O_APPEND (pwrite on an appending descriptor
+  // ignores the offset), for the running cap.
+  int trim_fd = -1;
   std::string path;
   bool prefixes = false;
   int verbosity = 0;
   std::vector<VmodulePattern> vmodule;
   // Read on every debug check, also on hot paths: no lock.
-#if defined(VESK_DCHECK_ALWAYS_ON) || !defined(NDEBUG)
+#if defined(VESK_DCHECK_ALWAYS_ON)
   std::atomic<bool> dchecks{true};
 #else
   std::atomic<bool> dchecks{false};
@@ -85,33 +90,48 @@ std::string LogFilePathFor(std::string_view log_dir, std::string_view executable
   return path + name + ".log";
 }
 
-void TrimLogFile(const std::string& path, long long max_bytes) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return;
-  // Another process of the program may be writing; hold the same lock the
-  // writers take so the kept tail starts with a whole line.
-  ::flock(fd, LOCK_EX);
+void TrimOpenLogFile(int fd, long long max_bytes) {
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && info.st_size > max_bytes) {
-    std::vector<char> tail(static_cast<size_t>(max_bytes));
-    const ssize_t got = ::pread(fd, tail.data(), tail.size(), info.st_size - max_bytes);
-    if (got == max_bytes && ::pwrite(fd, tail.data(), tail.size(), 0) == max_bytes) {
-      if (::ftruncate(fd, max_bytes) != 0) {
-        // Nothing sensible to do: the file keeps its old length.
-      }
+  if (::fstat(fd, &info) != 0 || info.st_size <= max_bytes) return;
+  std::vector<char> tail(static_cast<size_t>(max_bytes));
+  const ssize_t got = ::pread(fd, tail.data(), tail.size(), info.st_size - max_bytes);
+  if (got != max_bytes) return;
+  // The kept part starts with a whole line when the tail holds a line break.
+  size_t start = 0;
+  const auto newline = std::find(tail.begin(), tail.end(), '\n');
+  if (newline != tail.end() && newline + 1 != tail.end())
+    start = static_cast<size_t>(newline - tail.begin()) + 1;
+  const size_t kept = tail.size() - start;
+  if (::pwrite(fd, tail.data() + start, kept, 0) == static_cast<ssize_t>(kept)) {
+    if (::ftruncate(fd, static_cast<off_t>(kept)) != 0) {
+      // Nothing sensible to do: the file keeps its old length.
     }
   }
-  ::flock(fd, LOCK_UN);
+}
+
+void TrimLogFile(const std::string& path, long long max_bytes) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  struct stat info {};
+  // Another process of the program may be writing; hold the same lock the
+  // writers take so the kept tail starts with a whole line.
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX) == 0) {
+    TrimOpenLogFile(fd, max_bytes);
+    ::flock(fd, LOCK_UN);
+  }
   ::close(fd);
 }
 
 bool InitLogging(const std::string& path, bool trim) {
   if (trim) TrimLogFile(path);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+  const int trim_fd = fd >= 0 ? ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK) : -1;
   LogState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   if (state.fd >= 0) ::close(state.fd);
+  if (state.trim_fd >= 0) ::close(state.trim_fd);
   state.fd = fd;
+  state.trim_fd = trim_fd;
   state.path = fd >= 0 ? path : std::string();
   state.prefixes = fd >= 0;
   return fd >= 0;
@@ -121,7 +141,9 @@ void ShutdownLogging() {
   LogState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   if (state.fd >= 0) ::close(state.fd);
+  if (state.trim_fd >= 0) ::close(state.trim_fd);
   state.fd = -1;
+  state.trim_fd = -1;
   state.path.clear();
   state.prefixes = false;
 }
@@ -208,6 +230,11 @@ void WriteLine(const std::string& line) {
   if (state.fd >= 0) {
     ::flock(state.fd, LOCK_EX);
     WriteAll(state.fd, line.data(), line.size());
+    // Every writing process keeps the file under the cap; the lock held here
+    // is the one every writer takes (trim_fd is the same file).
+    struct stat info {};
+    if (state.trim_fd >= 0 && ::fstat(state.fd, &info) == 0 && info.st_size > kLogCapBytes)
+      TrimOpenLogFile(state.trim_fd, kMaxLogFileBytes);
     ::flock(state.fd, LOCK_UN);
   }
   WriteAll(STDERR_FILENO, line.data(), line.size());
@@ -218,7 +245,6 @@ LogMessage::LogMessage(const char* file, int line, int severity, bool append_err
 
 LogMessage::~LogMessage() {
   try {
-    if (append_errno_) stream_ << ": " << std::strerror(saved_errno_) << " (" << saved_errno_ << ")";
     bool prefixes;
     {
       LogState& state = State();
@@ -226,7 +252,15 @@ LogMessage::~LogMessage() {
       prefixes = state.prefixes;
     }
     std::string text = prefixes ? FormatLinePrefix(severity_, file_, line_) : std::string();
-    text += stream_.str();
+    // Whatever the message carries from outside stays on this one line; line
+    // feeds at its very end (three fixed package messages end in one, before
+    // the error text) are kept.
+    const std::string message = stream_.str();
+    const size_t body_end = message.find_last_not_of('\n') + 1;
+    text += EscapeLogText(std::string_view(message).substr(0, body_end));
+    text.append(message, body_end, std::string::npos);
+    if (append_errno_)
+      text += ": " + std::string(std::strerror(saved_errno_)) + " (" + std::to_string(saved_errno_) + ")";
     text += '\n';
     WriteLine(text);
   } catch (...) {

@@ -62,7 +62,9 @@ std::vector<std::string> VeskApp::application_names() const {
 
 void VeskApp::InitLogging() {
   const CommandLine& command_line = CommandLine::ForCurrentProcess();
-  logging::InitLogging(logging::LogFilePathFor(log_dir_, ExecutablePath()));
+  // Trimmed only once this process knows it holds the instance lock: a
+  // second start must not cut the log the running instance writes to.
+  logging::InitLogging(logging::LogFilePathFor(log_dir_, ExecutablePath()), /*trim=*/false);
   int verbosity = 0;
   if (command_line.HasSwitch(switches::kV))
     verbosity = std::atoi(command_line.GetSwitchValue(switches::kV).c_str());
@@ -123,6 +125,7 @@ bool VeskApp::Initialize() {
     return false;
   }
   if (state_dirs_.per_user) VESK_LOG(WARNING) << DescribeStateDirectories(state_dirs_);
+  logging::TrimLogFile(logging::LogFilePath());
   // 7. The memory trace object (started by Run when asked for).
   trace_thread_ = std::make_unique<VeskAppTraceThread>(kTraceThreadName);
   // 6. and 8. The user interface: the instance-message listener, the

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "vesk/core/file_util.h"
+#include "vesk/core/log_text.h"
 #include "vesk/core/logging.h"
 
 namespace vesk {
@@ -124,12 +125,12 @@ int ChannelServer::OnAccept(int, unsigned, void* self) {
       const int fd = ::accept4(server->listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
       if (fd < 0) break;
       if (!PeerIsOurUser(fd)) {
-        VESK_LOG(WARNING) << "Page channel: refused a peer of another user";
+        VESK_LOG_LIMITED(WARNING, 5) << "Page channel: refused a peer of another user";
         ::close(fd);
         continue;
       }
       if (server->connections_.size() >= kMaxConnections) {
-        VESK_LOG(WARNING) << "Page channel: too many connections; one refused";
+        VESK_LOG_LIMITED(WARNING, 5) << "Page channel: too many connections; one refused";
         ::close(fd);
         continue;
       }
@@ -192,7 +193,7 @@ void ChannelServer::ServeFrames(Connection* connection) {
     const auto status = connection->reader.Next(&payload);
     if (status == channel::FrameReader::Status::kNeedMore) return;
     if (status == channel::FrameReader::Status::kTooLarge) {
-      VESK_LOG(ERROR) << "Page channel: oversized request; connection closed";
+      VESK_LOG_LIMITED(ERROR, 5) << "Page channel: oversized request; connection closed";
       Close(connection);
       return;
     }
@@ -207,7 +208,7 @@ void ChannelServer::Dispatch(Connection* connection, const std::string& payload)
   if (!connection->authenticated) {
     if (!request || request->op != channel::Op::kHello || !request->args["token"].isString() ||
         request->args["token"].asString() != token_) {
-      VESK_LOG(WARNING) << "Page channel: handshake refused";
+      VESK_LOG_LIMITED(WARNING, 5) << "Page channel: handshake refused";
       Close(connection);
       return;
     }
@@ -217,7 +218,7 @@ void ChannelServer::Dispatch(Connection* connection, const std::string& payload)
   }
   channel::Response response;
   if (!request) {
-    VESK_LOG(WARNING) << "Page channel: malformed request dropped";
+    VESK_LOG_LIMITED(WARNING, 5) << "Page channel: malformed request dropped";
     response.error = channel::Error::kBadRequest;
   } else {
     connection->awaiting_answer = true;
@@ -249,7 +250,7 @@ void ChannelServer::Answered(int fd, uint64_t serial, channel::Response response
 void ChannelServer::Send(Connection* connection, const channel::Response& response) {
   if (connection->outgoing.size() > kMaxPendingAnswerBytes) {
     // A peer that sends requests but never reads the answers.
-    VESK_LOG(WARNING) << "Page channel: answers not read; connection closed";
+    VESK_LOG_LIMITED(WARNING, 5) << "Page channel: answers not read; connection closed";
     Close(connection);
     return;
   }

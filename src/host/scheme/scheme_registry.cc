@@ -1,5 +1,7 @@
 #include "scheme/scheme_registry.h"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -29,7 +31,10 @@ bool RegisterSchemeHandler(const std::string& scheme, const std::string& host) {
   if (std::find(registrations.schemes.begin(), registrations.schemes.end(), scheme) ==
       registrations.schemes.end())
     registrations.schemes.push_back(scheme);
-  registrations.hosts[scheme].insert(host);
+  // Hosts are case-insensitive; SplitUrl hands them over in lower case.
+  std::string lower = host;
+  for (char& c : lower) c = g_ascii_tolower(c);
+  registrations.hosts[scheme].insert(lower);
   return true;
 }
 

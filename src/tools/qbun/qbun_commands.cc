@@ -10,7 +10,7 @@
 
 #include "package_writer.h"
 #include "vesk/core/file_util.h"
-#include "vesk/core/package/mapped_file.h"
+#include "vesk/core/package/opened_file.h"
 #include "vesk/core/package/package_diagnosis.h"
 #include "vesk/core/package/package_file.h"
 #include "vesk/core/package/package_public_key.h"
@@ -181,23 +181,24 @@ int Verify(const std::vector<std::string>& args) {
   return kExitFailed;
 }
 
-// Maps |file| and checks its header; the archive part on success.
-bool OpenArchive(const std::string& file, MappedFile* mapping, PackageParts* parts) {
-  if (!mapping->Open(file, kMaxPackageBytes)) {
+// Reads |file| and checks its header; the archive part on success.
+bool OpenArchive(const std::string& file, std::vector<uint8_t>* bytes, PackageParts* parts) {
+  OpenedFile opened;
+  if (!opened.Open(file, kMaxPackageBytes) || !opened.ReadAll(bytes)) {
     std::perror(file.c_str());
     return false;
   }
-  return CheckPackageHeader(mapping->data(), mapping->size()) &&
-         SplitPackage(mapping->data(), mapping->size(), parts);
+  return CheckPackageHeader(bytes->data(), bytes->size()) &&
+         SplitPackage(bytes->data(), bytes->size(), parts);
 }
 
 int List(const std::vector<std::string>& args) {
   const Parsed parsed = Parse(args, {});
   if (!parsed.problem.empty()) return Usage(parsed.problem);
   if (parsed.positional.size() != 1) return Usage("list needs exactly one FILE");
-  MappedFile mapping;
+  std::vector<uint8_t> package;
   PackageParts parts;
-  if (!OpenArchive(parsed.positional[0], &mapping, &parts)) return kExitFailed;
+  if (!OpenArchive(parsed.positional[0], &package, &parts)) return kExitFailed;
   UnzipHelper unzip(parts.archive, parts.archive_length);
   std::vector<UnzipHelper::Entry> entries;
   const bool complete = unzip.ListEntries(&entries);
@@ -215,9 +216,9 @@ int Cat(const std::vector<std::string>& args) {
   const Parsed parsed = Parse(args, {});
   if (!parsed.problem.empty()) return Usage(parsed.problem);
   if (parsed.positional.size() != 2) return Usage("cat needs FILE and ENTRY");
-  MappedFile mapping;
+  std::vector<uint8_t> package;
   PackageParts parts;
-  if (!OpenArchive(parsed.positional[0], &mapping, &parts)) return kExitFailed;
+  if (!OpenArchive(parsed.positional[0], &package, &parts)) return kExitFailed;
   UnzipHelper unzip(parts.archive, parts.archive_length);
   std::vector<uint8_t> bytes;
   if (!unzip.UnzipToMemory(parsed.positional[1], &bytes)) return kExitFailed;

@@ -15,7 +15,7 @@ ClickPoint MiddleOf(int left, int top, int right, int bottom) {
 namespace {
 
 namespace op = vesk::channel::op;
-using vesk::EscapeForLog;
+using vesk::logging::EscapeLogText;
 
 bool ExpectStrings(Call& call, size_t count) {
   for (size_t i = 0; i < count; ++i)
@@ -43,8 +43,8 @@ void SetCookie(Browser& self, Call& call) {
   const std::string url = ToStdString(call[0]), name = ToStdString(call[1]), value = ToStdString(call[2]);
   const auto result = AskHost<op::SetCookie>(self.page_id(), call, {url, name, value});
   if (!result || result->done) return;
-  VESK_LOG(ERROR) << "Failed to set cookie(" << EscapeForLog(name) << "=" << EscapeForLog(value) << ") to "
-                  << EscapeForLog(url);
+  VESK_LOG(ERROR) << "Failed to set cookie(" << EscapeLogText(name) << "=" << EscapeLogText(value) << ") to "
+                  << EscapeLogText(url);
   call.Throw("Set cookie failed.");
 }
 
@@ -53,7 +53,7 @@ void RemoveCookie(Browser& self, Call& call) {
   const std::string url = ToStdString(call[0]), name = ToStdString(call[1]);
   const auto result = AskHost<op::RemoveCookie>(self.page_id(), call, {url, name});
   if (!result || result->done) return;
-  VESK_LOG(ERROR) << "Failed to delete cookie(" << EscapeForLog(name) << ") to " << EscapeForLog(url);
+  VESK_LOG(ERROR) << "Failed to delete cookie(" << EscapeLogText(name) << ") to " << EscapeLogText(url);
   call.Throw("Delete cookie failed.");
 }
 

@@ -1,5 +1,7 @@
 #include "vesk/core/browser/console_message.h"
 
+#include "vesk/core/log_text.h"
+
 namespace vesk {
 
 std::string ConsoleSourceName(std::string_view source_url) {
@@ -10,8 +12,11 @@ std::string ConsoleSourceName(std::string_view source_url) {
 }
 
 std::string FormatConsoleMessage(std::string_view source_url, int line, std::string_view message) {
-  std::string text = "[CONSOLE:" + ConsoleSourceName(source_url) + "(" + std::to_string(line) + ")] ";
-  text += message;
+  // Page text, escaped whole (also a line feed at its end): a page may not
+  // start a log line of its own.
+  std::string text = "[CONSOLE:" + logging::EscapeLogText(ConsoleSourceName(source_url)) + "(" +
+                     std::to_string(line) + ")] ";
+  text += logging::EscapeLogText(message);
   return text;
 }
 

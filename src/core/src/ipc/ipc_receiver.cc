@@ -12,6 +12,7 @@
 
 #include "vesk/core/ipc/ipc_section.h"
 #include "vesk/core/ipc/ipc_socket_dir.h"
+#include "vesk/core/log_text.h"
 #include "vesk/core/logging.h"
 
 namespace vesk::ipc {
@@ -133,13 +134,13 @@ void IpcReceiver::AcceptAll() {
     }
     const std::optional<uid_t> uid = PeerUid(fd);
     if (!uid || *uid != ::geteuid()) {
-      VESK_LOG(ERROR) << "IPC connection of user " << (uid ? std::to_string(*uid) : std::string("?"))
-                      << " refused";
+      VESK_LOG_LIMITED(ERROR, 5) << "IPC connection of user "
+                                 << (uid ? std::to_string(*uid) : std::string("?")) << " refused";
       ::close(fd);
       continue;
     }
     if (connections_.size() >= kMaxConnections) {
-      VESK_LOG(ERROR) << "IPC connection refused: " << kMaxConnections << " connections are open";
+      VESK_LOG_LIMITED(ERROR, 5) << "IPC connection refused: " << kMaxConnections << " connections are open";
       ::close(fd);
       continue;
     }
@@ -172,7 +173,8 @@ gboolean IpcReceiver::OnRequestTimeoutThunk(gpointer serial) {
   IpcReceiver& receiver = Get();
   const auto found = receiver.connections_.find(PointerToSerial(serial));
   if (found != receiver.connections_.end()) {
-    VESK_LOG(ERROR) << "IPC request not complete after " << kRequestTimeoutMs << " ms; connection closed";
+    VESK_LOG_LIMITED(ERROR, 5) << "IPC request not complete after " << kRequestTimeoutMs
+                               << " ms; connection closed";
     const std::shared_ptr<Connection> connection = found->second;
     receiver.connections_.erase(found);
     receiver.Finish(*connection, false);
@@ -205,8 +207,8 @@ void IpcReceiver::ReadRequest(uint64_t serial) {
 void IpcReceiver::HandleRequest(const std::shared_ptr<Connection>& connection) {
   const IpcRequest request = DecodeIpcRequest(connection->request);
   if (request.message != kIpcRequestMessage || request.receiver_pid != static_cast<uint32_t>(owner_pid_)) {
-    VESK_LOG(ERROR) << "IPC request " << request.message << " for process " << request.receiver_pid
-                    << " is not a message for this process; dropped";
+    VESK_LOG_LIMITED(ERROR, 5) << "IPC request " << request.message << " for process " << request.receiver_pid
+                               << " is not a message for this process; dropped";
     connections_.erase(connection->serial);
     Finish(*connection, false);
     return;

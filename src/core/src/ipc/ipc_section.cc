@@ -58,7 +58,8 @@ void IpcSendSection::Close() {
 }
 
 std::optional<std::string> ReadIpcSection(const std::string& name) {
-  const int fd = ::shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  // Non-blocking: a FIFO planted under the name must not stall the receiver.
+  const int fd = ::shm_open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
   if (fd < 0) {
     VESK_PLOG(ERROR) << "Open Existed IPC Shared Memory Failed";
     return std::nullopt;
@@ -66,6 +67,11 @@ std::optional<std::string> ReadIpcSection(const std::string& name) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
     VESK_PLOG(ERROR) << "Open Existed IPC Shared Memory Failed";
+    ::close(fd);
+    return std::nullopt;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    VESK_LOG(ERROR) << "IPC section " << name << " is not a shared-memory object; dropped";
     ::close(fd);
     return std::nullopt;
   }
@@ -81,20 +87,34 @@ std::optional<std::string> ReadIpcSection(const std::string& name) {
     ::close(fd);
     return std::nullopt;
   }
-  // An empty section cannot be mapped (EINVAL): the same failure as any other.
-  void* view = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, fd, 0);
-  if (view == MAP_FAILED) {
+  // Copied with pread, never mapped: the sender may shrink the section while
+  // it is read, which would fault a mapping. A section that shrank reads as
+  // the bytes still there.
+  std::string bytes(static_cast<size_t>(size), '\0');
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      VESK_PLOG(ERROR) << "Map Existed IPC Shared Memory Failed";
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  ::close(fd);
+  if (done == 0) {
+    // An empty section holds no message; logged as the mapping of an empty
+    // section always failed (EINVAL).
+    errno = EINVAL;
     VESK_PLOG(ERROR) << "Map Existed IPC Shared Memory Failed";
-    ::close(fd);
     return std::nullopt;
   }
-  const char* bytes = static_cast<const char*>(view);
-  const void* nul = std::memchr(bytes, '\0', static_cast<size_t>(size));
-  const size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - bytes) : size;
-  std::string text(bytes, length);
-  ::munmap(view, static_cast<size_t>(size));
-  ::close(fd);
-  return text;
+  bytes.resize(done);
+  const size_t nul = bytes.find('\0');
+  if (nul != std::string::npos) bytes.resize(nul);
+  return bytes;
 }
 
 }  // namespace vesk::ipc

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "vesk/core/logging.h"
-#include "vesk/core/package/mapped_file.h"
+#include "vesk/core/package/opened_file.h"
 #include "vesk/core/package/package_public_key.h"
 #include "vesk/core/package/unzip_helper.h"
 #include "vesk/core/package/verified_package_cache.h"
@@ -52,69 +52,83 @@ timespec Now() {
   return now;
 }
 
-// What ReadFileFromPackage and VerifyPackage share: the mapped package after
-// its header and signature passed (or were known to pass).
-class VerifiedPackage {
+bool CheckPackageBytes(const std::vector<uint8_t>& bytes, const PackagePublicKey* key) {
+  PackageParts parts;
+  if (!CheckPackageHeader(bytes.data(), bytes.size()) || !SplitPackage(bytes.data(), bytes.size(), &parts))
+    return false;
+  return key ? VerifyPackageSignature(*key, parts.signature, parts.signature_length, parts.archive,
+                                      parts.archive_length)
+             : VerifyPackageSignature(parts.signature, parts.signature_length, parts.archive,
+                                      parts.archive_length);
+}
+
+// What ReadFileFromPackage and VerifyPackage share: the package's bytes in
+// memory after its header and signature passed (or were known to pass). They
+// are read once with pread, so a file that another process shrinks or
+// rewrites meanwhile yields a failed check, never a fault or unchecked bytes.
+class CheckedPackage {
  public:
   // |key| null: the embedded key, with the cache.
   bool Open(const std::string& path, const PackagePublicKey* key) {
-    path_ = path;
-    use_cache_ = key == nullptr;
-    started_ = Now();
-    if (!file_.Open(path, kMaxPackageBytes)) return false;
-    if (!CheckPackageHeader(file_.data(), file_.size())) return Reject();
-    SplitPackage(file_.data(), file_.size(), &parts_);
-    if (use_cache_ && VerifiedPackageCache::Global().Contains(path, file_.identity())) return true;
-    file_.WillReadAll();
-    const bool verified = key ? VerifyPackageSignature(*key, parts_.signature, parts_.signature_length,
-                                                       parts_.archive, parts_.archive_length)
-                              : VerifyPackageSignature(parts_.signature, parts_.signature_length,
-                                                       parts_.archive, parts_.archive_length);
-    if (!verified) return Reject();
-    newly_verified_ = true;
-    return true;
-  }
-
-  // After the bytes were used: true when the file kept its identity all
-  // along, so what was read is what was verified.
-  bool Finish() {
-    if (!file_.Unchanged()) return Reject();
-    if (use_cache_ && newly_verified_)
-      VerifiedPackageCache::Global().Remember(path_, file_.identity(), started_);
-    return true;
+    // A file that changed while it was read fails its check; it is read once
+    // more, and the second pass sees a settled file or the next change.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      bool changed = false;
+      if (TryOpen(path, key, &changed)) return true;
+      if (!changed) return false;
+    }
+    return false;
   }
 
   const PackageParts& parts() const { return parts_; }
 
  private:
-  bool Reject() {
-    if (use_cache_) VerifiedPackageCache::Global().Forget(path_);
-    return false;
+  bool TryOpen(const std::string& path, const PackagePublicKey* key, bool* changed) {
+    VerifiedPackageCache& cache = VerifiedPackageCache::Global();
+    const bool use_cache = key == nullptr;
+    const timespec started = Now();
+    OpenedFile file;
+    if (!file.Open(path, kMaxPackageBytes)) return false;
+    if (use_cache) {
+      switch (cache.Find(path, file.identity(), &bytes_)) {
+        case VerifiedPackageCache::Lookup::kVerified:
+          return SplitPackage(bytes_->data(), bytes_->size(), &parts_);
+        case VerifiedPackageCache::Lookup::kFailed:
+          return false;
+        case VerifiedPackageCache::Lookup::kUnknown:
+          break;
+      }
+    }
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    const bool read = file.ReadAll(bytes.get());
+    const bool verified = read && CheckPackageBytes(*bytes, key);
+    // The outcome belongs to the identity only when the file kept it while
+    // it was read.
+    *changed = !file.Unchanged();
+    if (use_cache) {
+      if (*changed || !read)
+        cache.Forget(path);
+      else
+        cache.Remember(path, file.identity(), started, verified ? bytes : nullptr);
+    }
+    if (!verified) return false;
+    bytes_ = std::move(bytes);
+    return SplitPackage(bytes_->data(), bytes_->size(), &parts_);
   }
 
-  std::string path_;
-  bool use_cache_ = true;
-  bool newly_verified_ = false;
-  timespec started_{};
-  MappedFile file_;
+  PackageBytes bytes_;
   PackageParts parts_;
 };
 
 bool VerifyPackageFile(const std::string& path, const PackagePublicKey* key) {
-  // A package that changes while it is verified is read again: the second
-  // pass sees a settled file or the next change.
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    VerifiedPackage package;
-    if (!package.Open(path, key)) return false;
-    if (package.Finish()) return true;
-  }
-  return false;
+  CheckedPackage package;
+  return package.Open(path, key);
 }
 
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
@@ -221,23 +235,13 @@ bool VerifyPackageWithKey(const std::string& path, const PackagePublicKey& key) 
 
 bool ReadFileFromPackage(const std::string& path, const std::string& entry_name,
                          std::vector<uint8_t>* bytes) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    VerifiedPackage package;
-    if (!package.Open(path, nullptr)) return false;
-    std::vector<uint8_t> entry;
-    bool found;
-    {
-      UnzipHelper unzip(package.parts().archive, package.parts().archive_length);
-      found = unzip.UnzipToMemory(entry_name, &entry);
-    }
-    // The entry came from the mapping; it counts only if the file did not
-    // change meanwhile.
-    if (!package.Finish()) continue;
-    if (!found) return false;
-    *bytes = std::move(entry);
-    return true;
-  }
-  return false;
+  CheckedPackage package;
+  if (!package.Open(path, nullptr)) return false;
+  std::vector<uint8_t> entry;
+  UnzipHelper unzip(package.parts().archive, package.parts().archive_length);
+  if (!unzip.UnzipToMemory(entry_name, &entry)) return false;
+  *bytes = std::move(entry);
+  return true;
 }
 
 void ForgetVerifiedPackages() { VerifiedPackageCache::Global().Clear(); }

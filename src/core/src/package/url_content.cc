@@ -73,11 +73,18 @@ bool LoadOverrideFile(const std::string& dir, const std::string& relative, std::
     VESK_LOG(WARNING) << "Refusing " << file << ": the path leaves " << dir;
     return false;
   }
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, and only a regular file is read: a FIFO (or a device)
+  // in the directory must not stall the IO worker.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info {};
   if (fd < 0 || ::fstat(fd, &info) != 0) {
     VESK_PLOG(WARNING) << "GetFileSize" << file << "failed";
     if (fd >= 0) ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    VESK_LOG(WARNING) << "Refusing " << file << ": not a regular file";
+    ::close(fd);
     return false;
   }
   // What was opened must lie inside the directory, whatever symbolic links
@@ -151,7 +158,9 @@ bool SplitUrl(const std::string& url, UrlParts* parts) {
     const size_t at = authority.rfind('@');
     if (at != std::string::npos) authority.erase(0, at + 1);
     const size_t port = authority.find(':');
+    // A host is case-insensitive: "vesk://Main/" names the package "main".
     parts->host = authority.substr(0, port);
+    for (char& c : parts->host) c = g_ascii_tolower(c);
     position = end == std::string::npos ? url.size() : end;
   }
   const size_t path_end = url.find_first_of("?#", position);

@@ -12,16 +12,22 @@ namespace vesk::logging {
 enum Severity : int { kVerbose = -1, kInfo = 0, kWarning = 1, kError = 2 };
 
 inline constexpr long long kMaxLogFileBytes = 524288;
+// While the program runs, a write that leaves the file larger than this
+// trims it to its last kMaxLogFileBytes (starting at a whole line), so the
+// log never holds more than this plus one line, whatever a page writes.
+inline constexpr long long kLogCapBytes = 2 * kMaxLogFileBytes;
 
 // "<dir>/<executable name without extension>.log"; "debug.log.log" when the
 // executable path has no file-name part.
 std::string LogFilePathFor(std::string_view log_dir, std::string_view executable_path);
 
-// Keeps only the last |max_bytes| bytes of |path|. Silent on every failure.
+// Keeps only the last |max_bytes| bytes of |path|, from the first line that
+// starts in them when they hold a line break. Silent on every failure. Only
+// the process holding the single-instance lock trims at start.
 void TrimLogFile(const std::string& path, long long max_bytes = kMaxLogFileBytes);
 
-// Trims (unless |trim| is false: a helper process joining a log that its
-// UI process has trimmed already) and opens |path| for appending. Returns
+// Trims (unless |trim| is false: a helper process, or a start that does not
+// know yet whether it is the running instance) and opens |path| for appending. Returns
 // false (and keeps logging to standard error only, without line prefixes)
 // when the file cannot be opened.
 bool InitLogging(const std::string& path, bool trim = true);
@@ -35,8 +41,9 @@ const std::string& LogFilePath();
 void SetVerbosity(int level, std::string_view vmodule);
 bool VlogIsOn(int level, const char* file);
 
-// Debug checks only ever log "Check failed: <condition>. ". On in debug
-// builds and tests, off otherwise.
+// Debug checks only ever log "Check failed: <condition>. ". On in Debug
+// builds (VESK_DCHECK_ALWAYS_ON) and where tests turn them on; off otherwise,
+// also in a build without a build type.
 void SetDchecksEnabled(bool enabled);
 bool DchecksEnabled();
 

@@ -49,14 +49,17 @@ bool VerifyPackageSignature(const PackagePublicKey& key, const uint8_t* signatur
                             const uint8_t* archive, size_t archive_length);
 
 // Header and signature of the package file at |path| with the embedded key.
-// A package that verified before and is unchanged on disk (same device,
-// inode, size, modification and change time) is not hashed again.
+// A package that was checked before and is unchanged on disk (same device,
+// inode, size, modification and change time) is not hashed again: a verified
+// one is served from the bytes that were verified (VerifiedPackageCache), a
+// failed one fails at once.
 bool VerifyPackage(const std::string& path);
 // The same checks with another key; never uses or fills the cache.
 bool VerifyPackageWithKey(const std::string& path, const PackagePublicKey& key);
 
 // Verifies the package (as VerifyPackage) and extracts the entry |entry_name|
-// (exact, case-sensitive, '/' separated). |bytes| is replaced only on success.
+// (exact, case-sensitive, '/' separated) from the verified bytes. |bytes| is
+// replaced only on success.
 bool ReadFileFromPackage(const std::string& path, const std::string& entry_name, std::vector<uint8_t>* bytes);
 
 // Forgets every remembered verification (tests and benchmarks).

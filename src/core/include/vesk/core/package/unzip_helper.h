@@ -15,9 +15,10 @@ class UnzipHelper {
   static constexpr int kErrorCorrupt = 0x700;
   static constexpr int kErrorTooLarge = 0x300;
   static constexpr int kErrorNoArchive = 0x10000;
-  // Entries larger than this are refused: no package holds one, and the
-  // declared size would otherwise decide how much memory a request takes.
-  static constexpr uint64_t kMaxEntryBytes = 256ull << 20;
+  // Entries larger than this are refused: no package holds one, and every
+  // request for an entry holds it whole in memory (the scheme serves it
+  // from there), so this bounds what one request can make us allocate.
+  static constexpr uint64_t kMaxEntryBytes = 32ull << 20;
   // Names this long are never found (the archive format's name buffer).
   static constexpr size_t kMaxNameLength = 255;
 

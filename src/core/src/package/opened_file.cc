@@ -1,7 +1,6 @@
-#include "vesk/core/package/mapped_file.h"
+#include "vesk/core/package/opened_file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,13 +28,12 @@ bool FileIdentity::operator==(const FileIdentity& other) const {
          SameTime(modified, other.modified) && SameTime(changed, other.changed);
 }
 
-MappedFile::~MappedFile() {
-  if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
+OpenedFile::~OpenedFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool MappedFile::Open(const std::string& path, uint64_t max_bytes) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+bool OpenedFile::Open(const std::string& path, uint64_t max_bytes) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) return false;
   struct stat info {};
   if (::fstat(fd_, &info) != 0) return false;
@@ -48,28 +46,26 @@ bool MappedFile::Open(const std::string& path, uint64_t max_bytes) {
     return false;
   }
   identity_ = IdentityOf(info);
-  size_ = static_cast<size_t>(info.st_size);
-  if (size_ == 0) return true;
-  // Private and read-only: nothing we do reaches the file. Packages are
-  // replaced by rename, which leaves this mapping on the old inode.
-  void* mapping = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
-  if (mapping == MAP_FAILED) {
-    size_ = 0;
-    return false;
-  }
-  data_ = static_cast<const uint8_t*>(mapping);
   return true;
 }
 
-bool MappedFile::Unchanged() const {
+bool OpenedFile::Unchanged() const {
   struct stat info {};
   return fd_ >= 0 && ::fstat(fd_, &info) == 0 && IdentityOf(info) == identity_;
 }
 
-void MappedFile::WillReadAll() const {
-  if (!data_) return;
-  ::madvise(const_cast<uint8_t*>(data_), size_, MADV_SEQUENTIAL);
-  ::madvise(const_cast<uint8_t*>(data_), size_, MADV_WILLNEED);
+bool OpenedFile::ReadAll(std::vector<uint8_t>* bytes) const {
+  if (fd_ < 0) return false;
+  const auto size = static_cast<size_t>(identity_.size);
+  bytes->resize(size);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::pread(fd_, bytes->data() + done, size - done, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<size_t>(got);
+  }
+  return true;
 }
 
 }  // namespace vesk
