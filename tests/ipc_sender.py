@@ -26,9 +26,11 @@ REQUEST = 0x8001
 
 def socket_dir():
     runtime = os.environ.get("XDG_RUNTIME_DIR")
-    if runtime and os.path.isdir(runtime):
-        return os.path.join(runtime, "vesk_ipc_window")
-    return os.path.join(tempfile.gettempdir(), "vesk_ipc_window-%d" % os.geteuid())
+    if runtime and os.path.isabs(runtime) and os.path.isdir(runtime):
+        info = os.stat(runtime)
+        if info.st_uid == os.geteuid() and info.st_mode & 0o022 == 0:
+            return os.path.join(runtime, "vesk_ipc_window")
+    return os.path.join(tempfile.gettempdir(), "vesk-%d" % os.geteuid(), "vesk_ipc_window")
 
 
 def receivers():

@@ -115,14 +115,17 @@ vesk::channel::Response ChannelClient::Call(vesk::channel::Op op, guint64 page_i
   // would be a programming error.
   VESK_DCHECK(!in_flight_) << "nested page channel request";
   if (in_flight_) return Failure(Error::kBadRequest);
-  if (!EnsureConnected()) return Failure(Error::kNotConnected);
-  in_flight_ = true;
   vesk::channel::Request request;
   request.op = op;
   request.page_id = page_id;
   request.args = std::move(args);
+  const std::string encoded = vesk::channel::EncodeRequest(request);
+  // The host would refuse it and drop the connection; say why instead.
+  if (encoded.size() > vesk::channel::kMaxFrameBytes) return Failure(Error::kTooLarge);
+  if (!EnsureConnected()) return Failure(Error::kNotConnected);
+  in_flight_ = true;
   std::string answer;
-  const bool exchanged = Exchange(vesk::channel::EncodeRequest(request), &answer);
+  const bool exchanged = Exchange(encoded, &answer);
   in_flight_ = false;
   if (!exchanged) {
     VESK_LOG(ERROR) << "Page channel: no answer for operation " << static_cast<unsigned>(op);

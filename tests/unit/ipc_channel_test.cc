@@ -1,18 +1,28 @@
 // The instance channel between real processes: a forked child serves its
 // receiver socket on its own GMainLoop, the test process sends through real
 // sockets and real shared memory, and both write to one log file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ipc_test_util.h"
+#include "vesk/core/ipc/instance_handoff.h"
+#include "vesk/core/ipc/ipc_section.h"
+#include "vesk/core/runtime_dir.h"
+#include "vesk/core/single_instance_lock.h"
 
 namespace vesk::ipc_test {
 namespace {
@@ -234,10 +244,136 @@ TEST_F(IpcChannelTest, SocketDirectoryMustBePrivate) {
   ASSERT_EQ(0, ::symlink(dir_.path().c_str(), SocketDir().c_str()));
   EXPECT_FALSE(IPC::CreateReceiver());
   ASSERT_EQ(0, ::unlink(SocketDir().c_str()));
-  // Without a runtime directory: a per-user directory in the temporary one.
+  // Without a runtime directory: in our private directory in the temporary one.
   ::unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(JoinPath(g_get_tmp_dir(), "vesk_ipc_window-" + std::to_string(::geteuid())),
+  EXPECT_EQ(JoinPath(g_get_tmp_dir(), "vesk-" + std::to_string(::geteuid()) + "/vesk_ipc_window"),
             ipc::IpcSocketDirectoryPath());
+}
+
+TEST_F(IpcChannelTest, WithoutAUsableRuntimeDirectoryLockAndChannelsShareOnePrivateDirectory) {
+  const std::string fallback = JoinPath(g_get_tmp_dir(), "vesk-" + std::to_string(::geteuid()));
+  const std::string world_writable = dir_.File("open");
+  ASSERT_EQ(0, ::mkdir(world_writable.c_str(), 0700));
+  ASSERT_EQ(0, ::chmod(world_writable.c_str(), 0777));
+  for (const char* runtime :
+       {static_cast<const char*>(nullptr), "/no/such/runtime/dir", "relative", world_writable.c_str()}) {
+    SCOPED_TRACE(runtime ? runtime : "(unset)");
+    if (runtime)
+      ::setenv("XDG_RUNTIME_DIR", runtime, 1);
+    else
+      ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(PrivateRuntimeDirectory(), fallback);
+    EXPECT_EQ(SingleInstanceLockPath("x"), fallback + "/x.lock");
+    struct stat info {};
+    ASSERT_EQ(0, ::lstat(fallback.c_str(), &info));
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(info.st_uid, ::geteuid());
+  }
+  ::setenv("XDG_RUNTIME_DIR", runtime_dir_.c_str(), 1);
+  EXPECT_EQ(PrivateRuntimeDirectory(), runtime_dir_);
+}
+
+// Holds an instance lock in another process, as a running instance would,
+// with |pid_text| written into the file.
+class LockHolder {
+ public:
+  LockHolder(const std::string& path, const std::string& pid_text) {
+    int control[2], ready[2];
+    if (::pipe2(control, O_CLOEXEC) != 0 || ::pipe2(ready, O_CLOEXEC) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(control[1]);
+      ::close(ready[0]);
+      const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+      if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(1);
+      WriteAllFd(ready[1], "ready\n", 6);
+      char byte;
+      (void)::read(control[0], &byte, 1);  // until the test closes the pipe
+      ::_exit(0);
+    }
+    ::close(control[0]);
+    ::close(ready[1]);
+    control_ = control[1];
+    ready_ = ReadLines(ready[0], 1, 10s) == std::vector<std::string>{"ready"};
+    ::close(ready[0]);
+    WriteStringToFile(path, pid_text);
+  }
+  ~LockHolder() {
+    ::close(control_);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  bool ready() const { return ready_; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int control_ = -1;
+  bool ready_ = false;
+};
+
+// A socket that listens and never accepts: it takes connections into its
+// backlog and never answers.
+int ListenForever(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TEST_F(IpcChannelTest, ASecondStartHandsItsMessageToTheLockHolderOnly) {
+  ChildReceiver instance(ReceiverMode::kCompleteAtOnce);
+  ASSERT_TRUE(instance.ready());
+  // A process of the same user listening under a lower pid than the instance.
+  const int decoy = ListenForever(SocketDir() + "/1");
+  ASSERT_GE(decoy, 0);
+  const std::string lock_path = dir_.File("instance.lock");
+  LockHolder holder(lock_path, std::to_string(instance.pid()) + "\n");
+  ASSERT_TRUE(holder.ready());
+  SingleInstanceLock lock;
+  ASSERT_EQ(lock.TryAcquire(lock_path), SingleInstanceLock::Result::kHeldElsewhere);
+  ASSERT_EQ(lock.HolderPid(), instance.pid());
+  EXPECT_TRUE(ipc::HandOffToLockHolder(lock, 2, "exit-process"));
+  EXPECT_EQ(instance.Deliveries(1), std::vector<std::string>{"2:exit-process"});
+  EXPECT_LT(::accept(decoy, nullptr, nullptr), 0) << "the decoy was never contacted";
+  ::close(decoy);
+}
+
+TEST_F(IpcChannelTest, AReceiverServedByAnotherProcessThanTheHolderIsRefused) {
+  const std::string lock_path = dir_.File("instance.lock");
+  LockHolder holder(lock_path, "placeholder");
+  ASSERT_TRUE(holder.ready());
+  // The holder serves no receiver; this process listens under its pid.
+  ASSERT_EQ(0, ::mkdir(SocketDir().c_str(), 0700));
+  const int impostor = ListenForever(SocketDir() + "/" + std::to_string(holder.pid()));
+  ASSERT_GE(impostor, 0);
+  ASSERT_TRUE(WriteStringToFile(lock_path, std::to_string(holder.pid()) + "\n"));
+  SingleInstanceLock lock;
+  ASSERT_EQ(lock.TryAcquire(lock_path), SingleInstanceLock::Result::kHeldElsewhere);
+  EXPECT_FALSE(ipc::HandOffToLockHolder(lock, 0, "", 300ms));
+  EXPECT_TRUE(LogHas("is served by process " + std::to_string(::getpid())));
+  EXPECT_TRUE(LogHas("Second instance: the running instance (process " + std::to_string(holder.pid()) +
+                     ") did not take message 0"));
+  ::close(impostor);
+}
+
+TEST_F(IpcChannelTest, SectionsOfEndedReceiversAreRemovedAtTheNextStart) {
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ASSERT_EQ(ended, ::waitpid(ended, nullptr, 0));
+  const std::string leftover = ipc::IpcSectionName(static_cast<uint32_t>(ended), 7);
+  const std::string live = ipc::IpcSectionName(static_cast<uint32_t>(::getpid()), 8);
+  MakeSection(leftover, "{}", 3);
+  MakeSection(live, "{}", 3);
+  EXPECT_GE(ipc::RemoveLeftoverIpcSections(), 1);
+  EXPECT_FALSE(SectionExists(leftover));
+  EXPECT_TRUE(SectionExists(live)) << "a live receiver's section may still be read";
+  ::shm_unlink(live.c_str());
 }
 
 }  // namespace

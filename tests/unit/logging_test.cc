@@ -55,6 +55,24 @@ TEST(LogTrimTest, KeepsTheLastHalfMegabyteAndLeavesSmallFilesAlone) {
   EXPECT_FALSE(PathExists(dir.File("missing.log")));
 }
 
+TEST(LogTrimTest, OnlyTheLockHolderTrimsAndItKeepsWhatOthersWroteSince) {
+  testing::TempDir dir;
+  const std::string path = dir.File("shared.log");
+  const std::string data = Pattern(600000);
+  ASSERT_TRUE(WriteStringToFile(path, data));
+  // A start that has not taken the lock yet (or never will) opens untrimmed.
+  ASSERT_TRUE(logging::InitLogging(path, /*trim=*/false));
+  VESK_LOG(INFO) << "before the lock";
+  EXPECT_EQ(ReadAll(path).substr(0, data.size()), data);
+  logging::TrimLogFileAtStart();
+  VESK_LOG(INFO) << "after the lock";
+  logging::ShutdownLogging();
+  const std::string log = ReadAll(path);
+  EXPECT_EQ(log.substr(0, 524288), data.substr(600000 - 524288));
+  EXPECT_NE(log.find("before the lock"), std::string::npos);
+  EXPECT_NE(log.find("after the lock"), std::string::npos);
+}
+
 TEST(LogLineTest, PrefixFormatAndAppending) {
   testing::TempDir dir;
   const std::string path = dir.File("app.log");

@@ -33,6 +33,7 @@ struct LogState {
   // The same file without O_APPEND (pwrite on an appending descriptor
   // ignores the offset), for the running cap.
   int trim_fd = -1;
+  long long size_at_open = 0;
   std::string path;
   bool prefixes = false;
   int verbosity = 0;
@@ -90,23 +91,32 @@ std::string LogFilePathFor(std::string_view log_dir, std::string_view executable
   return path + name + ".log";
 }
 
-void TrimOpenLogFile(int fd, long long max_bytes) {
+// Moves the bytes from |from| to the end of the file to its start.
+void DropLeadingBytes(int fd, long long from) {
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || info.st_size <= max_bytes) return;
-  std::vector<char> tail(static_cast<size_t>(max_bytes));
-  const ssize_t got = ::pread(fd, tail.data(), tail.size(), info.st_size - max_bytes);
-  if (got != max_bytes) return;
-  // The kept part starts with a whole line when the tail holds a line break.
-  size_t start = 0;
-  const auto newline = std::find(tail.begin(), tail.end(), '\n');
-  if (newline != tail.end() && newline + 1 != tail.end())
-    start = static_cast<size_t>(newline - tail.begin()) + 1;
-  const size_t kept = tail.size() - start;
-  if (::pwrite(fd, tail.data() + start, kept, 0) == static_cast<ssize_t>(kept)) {
-    if (::ftruncate(fd, static_cast<off_t>(kept)) != 0) {
+  if (from <= 0 || ::fstat(fd, &info) != 0 || info.st_size < from) return;
+  std::vector<char> rest(static_cast<size_t>(info.st_size - from));
+  if (::pread(fd, rest.data(), rest.size(), from) != static_cast<ssize_t>(rest.size())) return;
+  if (::pwrite(fd, rest.data(), rest.size(), 0) == static_cast<ssize_t>(rest.size())) {
+    if (::ftruncate(fd, static_cast<off_t>(rest.size())) != 0) {
       // Nothing sensible to do: the file keeps its old length.
     }
   }
+}
+
+// Keeps the last |max_bytes| of the file, from the first line that starts in
+// them when |whole_lines| and they hold a line break.
+void TrimOpenLogFile(int fd, long long max_bytes, bool whole_lines) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || info.st_size <= max_bytes) return;
+  long long from = info.st_size - max_bytes;
+  if (whole_lines) {
+    char buffer[4096];
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer, from);
+    const void* newline = got > 0 ? std::memchr(buffer, '\n', static_cast<size_t>(got)) : nullptr;
+    if (newline) from += static_cast<const char*>(newline) - buffer + 1;
+  }
+  DropLeadingBytes(fd, from);
 }
 
 void TrimLogFile(const std::string& path, long long max_bytes) {
@@ -116,7 +126,7 @@ void TrimLogFile(const std::string& path, long long max_bytes) {
   // Another process of the program may be writing; hold the same lock the
   // writers take so the kept tail starts with a whole line.
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX) == 0) {
-    TrimOpenLogFile(fd, max_bytes);
+    TrimOpenLogFile(fd, max_bytes, /*whole_lines=*/false);
     ::flock(fd, LOCK_UN);
   }
   ::close(fd);
@@ -132,9 +142,20 @@ bool InitLogging(const std::string& path, bool trim) {
   if (state.trim_fd >= 0) ::close(state.trim_fd);
   state.fd = fd;
   state.trim_fd = trim_fd;
+  struct stat info {};
+  state.size_at_open = fd >= 0 && ::fstat(fd, &info) == 0 ? info.st_size : 0;
   state.path = fd >= 0 ? path : std::string();
   state.prefixes = fd >= 0;
   return fd >= 0;
+}
+
+void TrimLogFileAtStart() {
+  LogState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.fd < 0 || state.trim_fd < 0 || state.size_at_open <= kMaxLogFileBytes) return;
+  ::flock(state.fd, LOCK_EX);
+  DropLeadingBytes(state.trim_fd, state.size_at_open - kMaxLogFileBytes);
+  ::flock(state.fd, LOCK_UN);
 }
 
 void ShutdownLogging() {
@@ -234,7 +255,7 @@ void WriteLine(const std::string& line) {
     // is the one every writer takes (trim_fd is the same file).
     struct stat info {};
     if (state.trim_fd >= 0 && ::fstat(state.fd, &info) == 0 && info.st_size > kLogCapBytes)
-      TrimOpenLogFile(state.trim_fd, kMaxLogFileBytes);
+      TrimOpenLogFile(state.trim_fd, kMaxLogFileBytes, /*whole_lines=*/true);
     ::flock(state.fd, LOCK_UN);
   }
   WriteAll(STDERR_FILENO, line.data(), line.size());

@@ -8,7 +8,9 @@
 #include "vesk/app_identity.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/file_util.h"
+#include "vesk/core/ipc/instance_handoff.h"
 #include "vesk/core/ipc/ipc.h"
+#include "vesk/core/ipc/ipc_section.h"
 #include "vesk/core/ipc_message.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
@@ -77,16 +79,10 @@ void VeskApp::RunSecondInstance() {
   IPC::Shutdown();
   const auto message = DecideSecondInstanceMessage(CommandLine::ForCurrentProcess());
   if (!message) VESK_LOG(INFO) << "Second instance: nothing to hand over.";
-  // Only the first peer found gets the message; the send waits until its
-  // handlers ran (bounded), and its result changes nothing here.
-  IPC::EnumerateRemotes([&message](const IPC& peer) {
-    if (message) {
-      const bool answered = peer.Send(message->id, message->data);
-      VESK_LOG(INFO) << "Second instance: message " << message->id << " handed to process "
-                     << peer.remote_process_id() << (answered ? "" : " without an answer");
-    }
-    return true;
-  });
+  // Only the lock holder gets the message (logged either way); the send
+  // waits until its handlers ran (bounded), and its result changes nothing
+  // here.
+  if (message) ipc::HandOffToLockHolder(instance_lock_, message->id, message->data);
   instance_lock_.Close();
 }
 
@@ -113,6 +109,8 @@ bool VeskApp::Initialize() {
   // 2. Logging; from here on the log directory is fixed.
   log_dir_locked_ = true;
   InitLogging();
+  // Sections that senders killed while they waited left behind.
+  ipc::RemoveLeftoverIpcSections();
   // 4. Every process has its instance receiver before the single-instance
   // test, also one that turns out to be a second instance.
   IPC::CreateReceiver();
@@ -125,7 +123,7 @@ bool VeskApp::Initialize() {
     return false;
   }
   if (state_dirs_.per_user) VESK_LOG(WARNING) << DescribeStateDirectories(state_dirs_);
-  logging::TrimLogFile(logging::LogFilePath());
+  logging::TrimLogFileAtStart();
   // 7. The memory trace object (started by Run when asked for).
   trace_thread_ = std::make_unique<VeskAppTraceThread>(kTraceThreadName);
   // 6. and 8. The user interface: the instance-message listener, the

@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "vesk/core/file_util.h"
 #include "vesk/core/log_text.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/runtime_dir.h"
 
 namespace vesk {
 namespace {
@@ -35,20 +37,23 @@ std::string NewToken() {
   return token;
 }
 
-// "<runtime dir>/vesk_channel", created 0700 and owned by us.
+// "<private runtime dir>/vesk_channel", created 0700 and owned by us; the
+// same directory as the instance lock's, also without $XDG_RUNTIME_DIR.
 std::string ChannelDirectory() {
-  const std::string dir = JoinPath(g_get_user_runtime_dir(), "vesk_channel");
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return std::string();
-  struct stat info {};
-  if (::lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
-    return std::string();
-  if ((info.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0) return std::string();
-  return dir;
+  const std::string base = PrivateRuntimeDirectory();
+  if (base.empty()) return std::string();
+  const std::string dir = JoinPath(base, "vesk_channel");
+  return EnsurePrivateDirectory(dir) ? dir : std::string();
 }
 
 // Each web process keeps one connection; these bound what a misbehaving
 // peer can make the UI process hold.
 constexpr size_t kMaxConnections = 64;
+// Connections that have not presented the token yet: they get a short time
+// to do so, and only a few may wait at once. A new one pushes out the oldest
+// waiting one, so idle connections can never keep a web process out.
+constexpr size_t kMaxUnauthenticated = 8;
+constexpr unsigned kHandshakeDeadlineMs = 3000;
 constexpr size_t kMaxPendingAnswerBytes = 4 * channel::kMaxFrameBytes;
 
 bool PeerIsOurUser(int fd) {
@@ -62,8 +67,9 @@ bool PeerIsOurUser(int fd) {
 
 struct ChannelServer::Connection {
   int fd = -1;
-  uint64_t serial = 0;
+  uint64_t serial = 0;  // order of acceptance; tells a new connection from an old one on the same descriptor
   unsigned source = 0;
+  unsigned handshake_timeout = 0;
   bool authenticated = false;
   bool want_write = false;
   bool awaiting_answer = false;
@@ -102,6 +108,12 @@ bool ChannelServer::Start(Handler handler) {
     return false;
   }
   token_ = NewToken();
+  owner_pid_ = ::getpid();
+  if (!at_exit_registered_) {
+    // A start that ends before the main loop never reaches Stop.
+    at_exit_registered_ = true;
+    std::atexit(&ChannelServer::UnlinkAtExit);
+  }
   handler_ = std::move(handler);
   listen_source_ = g_unix_fd_add(listen_fd_, G_IO_IN, reinterpret_cast<GUnixFDSourceFunc>(OnAccept), this);
   return true;
@@ -118,6 +130,43 @@ void ChannelServer::Stop() {
   listen_fd_ = -1;
 }
 
+void ChannelServer::UnlinkAtExit() {
+  ChannelServer& server = Get();
+  // Only the process that made the socket removes it (not a forked child).
+  if (server.listen_fd_ >= 0 && server.owner_pid_ == ::getpid()) ::unlink(server.socket_path_.c_str());
+}
+
+size_t ChannelServer::UnauthenticatedCount() const {
+  size_t count = 0;
+  for (const auto& [fd, connection] : connections_) count += connection->authenticated ? 0 : 1;
+  return count;
+}
+
+void ChannelServer::DropOldestUnauthenticated() {
+  Connection* oldest = nullptr;
+  for (const auto& [fd, connection] : connections_)
+    if (!connection->authenticated && (!oldest || connection->serial < oldest->serial))
+      oldest = connection.get();
+  if (oldest) Close(oldest);
+}
+
+int ChannelServer::OnHandshakeTimeout(void* fd_pointer) {
+  try {
+    ChannelServer& server = Get();
+    const int fd = static_cast<int>(reinterpret_cast<intptr_t>(fd_pointer));
+    const auto it = server.connections_.find(fd);
+    if (it != server.connections_.end() && !it->second->authenticated) {
+      VESK_LOG_LIMITED(WARNING, 5) << "Page channel: no handshake within " << kHandshakeDeadlineMs
+                                   << " ms; connection closed";
+      it->second->handshake_timeout = 0;  // this source ends with the return below
+      server.Close(it->second.get());
+    }
+  } catch (...) {
+    VESK_LOG(ERROR) << "Page channel: handshake deadline failed";
+  }
+  return G_SOURCE_REMOVE;
+}
+
 int ChannelServer::OnAccept(int, unsigned, void* self) {
   auto* server = static_cast<ChannelServer*>(self);
   try {
@@ -129,6 +178,7 @@ int ChannelServer::OnAccept(int, unsigned, void* self) {
         ::close(fd);
         continue;
       }
+      if (server->UnauthenticatedCount() >= kMaxUnauthenticated) server->DropOldestUnauthenticated();
       if (server->connections_.size() >= kMaxConnections) {
         VESK_LOG_LIMITED(WARNING, 5) << "Page channel: too many connections; one refused";
         ::close(fd);
@@ -137,6 +187,9 @@ int ChannelServer::OnAccept(int, unsigned, void* self) {
       auto connection = std::make_unique<Connection>();
       connection->fd = fd;
       connection->serial = server->next_serial_++;
+      connection->handshake_timeout =
+          g_timeout_add(kHandshakeDeadlineMs, reinterpret_cast<GSourceFunc>(OnHandshakeTimeout),
+                        reinterpret_cast<void*>(intptr_t{fd}));
       Connection* raw = connection.get();
       server->connections_[fd] = std::move(connection);
       server->WatchConnection(raw);
@@ -193,7 +246,13 @@ void ChannelServer::ServeFrames(Connection* connection) {
     const auto status = connection->reader.Next(&payload);
     if (status == channel::FrameReader::Status::kNeedMore) return;
     if (status == channel::FrameReader::Status::kTooLarge) {
+      // Said before closing, so the page learns why (the stream cannot be
+      // read past the frame).
       VESK_LOG_LIMITED(ERROR, 5) << "Page channel: oversized request; connection closed";
+      channel::Response too_large;
+      too_large.error = channel::Error::kTooLarge;
+      const std::string frame = channel::Frame(channel::EncodeResponse(too_large));
+      (void)::send(connection->fd, frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
       Close(connection);
       return;
     }
@@ -213,6 +272,8 @@ void ChannelServer::Dispatch(Connection* connection, const std::string& payload)
       return;
     }
     connection->authenticated = true;
+    if (connection->handshake_timeout) g_source_remove(connection->handshake_timeout);
+    connection->handshake_timeout = 0;
     Send(connection, channel::Response{});
     return;
   }
@@ -280,6 +341,7 @@ void ChannelServer::Flush(Connection* connection) {
 void ChannelServer::Close(Connection* connection) {
   const int fd = connection->fd;
   if (connection->source) g_source_remove(connection->source);
+  if (connection->handshake_timeout) g_source_remove(connection->handshake_timeout);
   ::close(fd);
   connections_.erase(fd);
 }

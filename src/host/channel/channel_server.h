@@ -4,6 +4,7 @@
 // Answers are written without ever waiting for the web process.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -35,6 +36,10 @@ class ChannelServer {
   ChannelServer() = default;
 
   static int OnAccept(int fd, unsigned condition, void* self);
+  static int OnHandshakeTimeout(void* fd);
+  static void UnlinkAtExit();
+  size_t UnauthenticatedCount() const;
+  void DropOldestUnauthenticated();
   static int OnConnectionReady(int fd, unsigned condition, void* connection);
   void ReadFrom(Connection* connection);
   void ServeFrames(Connection* connection);
@@ -46,6 +51,9 @@ class ChannelServer {
   void WatchConnection(Connection* connection);
 
   int listen_fd_ = -1;
+  int owner_pid_ = 0;
+  bool at_exit_registered_ = false;
+  uint64_t next_serial_ = 0;
   unsigned listen_source_ = 0;
   std::string socket_path_;
   std::string token_;

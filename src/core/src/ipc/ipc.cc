@@ -121,17 +121,22 @@ IPC::IPC(uint32_t remote_process_id, std::string remote_receiver)
 IPC::~IPC() = default;
 
 bool IPC::Send(int32_t id, const std::string& data, std::chrono::milliseconds answer_timeout) const {
+  return SendForOutcome(id, data, answer_timeout) == SendOutcome::kAnswered;
+}
+
+IPC::SendOutcome IPC::SendForOutcome(int32_t id, const std::string& data,
+                                     std::chrono::milliseconds answer_timeout) const {
   const int taken = connection_ ? connection_->Take() : -1;
   ScopedFd socket(taken >= 0 ? taken : ConnectToReceiver(remote_receiver_));
   if (socket.get() < 0) {
     VESK_VLOG(1) << "IPC peer " << remote_process_id_ << " is gone: " << std::strerror(errno);
-    return false;
+    return SendOutcome::kUnreachable;
   }
   const std::string text = ipc::SerializeIpcMessage(IpcMessage{id, data});
   if (text.size() + 1 > ipc::kMaxIpcSectionBytes) {
     VESK_LOG(ERROR) << "IPC message of " << text.size() + 1 << " bytes is larger than the limit of "
                     << ipc::kMaxIpcSectionBytes << "; not sent";
-    return false;
+    return SendOutcome::kNotSent;
   }
   // Two senders in the same millisecond would pick the same name; the later
   // one moves on to the next tick rather than failing (and never reuses the
@@ -143,26 +148,51 @@ bool IPC::Send(int32_t id, const std::string& data, std::chrono::milliseconds an
     const bool last = attempt == kMaxSectionNameAttempts;
     if (section.Create(ipc::IpcSectionName(remote_process_id_, tick), text, last ? nullptr : &name_taken))
       break;
-    if (!name_taken) return false;
+    if (!name_taken) return SendOutcome::kNotSent;
   }
   const auto request =
       ipc::EncodeIpcRequest(ipc::IpcRequest{ipc::kIpcRequestMessage, remote_process_id_, tick});
   if (!SendAll(socket.get(), request.data(), request.size())) {
     VESK_VLOG(1) << "IPC peer " << remote_process_id_ << " is gone: " << std::strerror(errno);
-    return false;
+    return SendOutcome::kClosed;
   }
   switch (WaitForAnswer(socket.get(), answer_timeout)) {
     case AnswerResult::kAnswered:
-      return true;
+      return SendOutcome::kAnswered;
     case AnswerResult::kClosed:
       VESK_LOG(WARNING) << "IPC peer " << remote_process_id_ << " closed the connection without an answer";
-      return false;
+      return SendOutcome::kClosed;
     case AnswerResult::kTimedOut:
       VESK_LOG(ERROR) << "IPC peer " << remote_process_id_ << " did not answer within "
                       << answer_timeout.count() << " ms; giving up";
-      return false;
+      return SendOutcome::kTimedOut;
   }
-  return false;
+  return SendOutcome::kClosed;
+}
+
+std::optional<IPC> IPC::ConnectToProcess(uint32_t pid) {
+  const std::optional<std::string> dir = ipc::EnsureIpcSocketDirectory();
+  if (!dir) return std::nullopt;
+  const std::string path = ipc::IpcPeerSocketPath(*dir, pid);
+  const int fd = ConnectToReceiver(path);
+  if (fd < 0) {
+    VESK_VLOG(1) << "IPC receiver of process " << pid << " not reachable: " << std::strerror(errno);
+    return std::nullopt;
+  }
+  const std::optional<uid_t> uid = ipc::PeerUid(fd);
+  const std::optional<pid_t> peer = ipc::PeerPid(fd);
+  if (!uid || *uid != ::geteuid() || !peer || static_cast<uint32_t>(*peer) != pid) {
+    VESK_LOG(ERROR) << "IPC socket " << path << " is served by process "
+                    << (peer ? std::to_string(*peer) : std::string("?")) << " of user "
+                    << (uid ? std::to_string(*uid) : std::string("?")) << ", not by process " << pid
+                    << "; not used";
+    ::close(fd);
+    return std::nullopt;
+  }
+  IPC receiver(pid, path);
+  receiver.connection_ = std::make_shared<Connection>();
+  receiver.connection_->fd = fd;
+  return receiver;
 }
 
 bool IPC::EnumerateRemotes(const std::function<bool(const IPC&)>& callback) {

@@ -1,11 +1,14 @@
 #include "vesk/core/ipc/ipc_section.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "vesk/core/ipc/ipc_wire.h"
@@ -115,6 +118,32 @@ std::optional<std::string> ReadIpcSection(const std::string& name) {
   const size_t nul = bytes.find('\0');
   if (nul != std::string::npos) bytes.resize(nul);
   return bytes;
+}
+
+int RemoveLeftoverIpcSections(const std::string& shm_dir) {
+  DIR* listing = ::opendir(shm_dir.c_str());
+  if (!listing) return 0;
+  int removed = 0;
+  constexpr std::string_view kPrefix = "vesk_ipc_";
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name(entry->d_name);
+    if (name.substr(0, kPrefix.size()) != kPrefix) continue;
+    const std::string_view rest = name.substr(kPrefix.size());
+    const size_t underscore = rest.find('_');
+    if (underscore == std::string_view::npos || underscore == 0 || underscore > 10) continue;
+    const std::string pid_text(rest.substr(0, underscore));
+    if (pid_text.find_first_not_of("0123456789") != std::string::npos) continue;
+    const long long pid = std::stoll(pid_text);
+    if (pid <= 0 || pid > INT32_MAX) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // alive (or not ours to judge)
+    struct stat info {};
+    const std::string path = shm_dir + "/" + std::string(name);
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) continue;
+    if (::shm_unlink(("/" + std::string(name)).c_str()) == 0) ++removed;
+  }
+  ::closedir(listing);
+  if (removed > 0) VESK_LOG(INFO) << "Removed " << removed << " IPC sections left by ended processes";
+  return removed;
 }
 
 }  // namespace vesk::ipc

@@ -11,6 +11,7 @@
 #include "vesk/app_identity.h"
 #include "vesk/core/file_util.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/runtime_dir.h"
 
 namespace vesk::ipc {
 namespace {
@@ -21,28 +22,13 @@ constexpr const char* kDirectoryName = identity::kIpcDirectoryName;
 
 }  // namespace
 
-std::string IpcSocketDirectoryPath() {
-  const char* runtime_dir = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime_dir && *runtime_dir && IsDirectory(runtime_dir)) return JoinPath(runtime_dir, kDirectoryName);
-  return JoinPath(g_get_tmp_dir(), std::string(kDirectoryName) + "-" + std::to_string(::geteuid()));
-}
+std::string IpcSocketDirectoryPath() { return JoinPath(PrivateRuntimeDirectory(), kDirectoryName); }
 
 std::optional<std::string> EnsureIpcSocketDirectory() {
-  const std::string dir = IpcSocketDirectoryPath();
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    VESK_PLOG(ERROR) << "Cannot create the IPC socket directory " << dir;
-    return std::nullopt;
-  }
-  struct stat info {};
-  if (::lstat(dir.c_str(), &info) != 0) {
-    VESK_PLOG(ERROR) << "Cannot inspect the IPC socket directory " << dir;
-    return std::nullopt;
-  }
-  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0) {
-    VESK_LOG(ERROR) << "The IPC socket directory " << dir
-                    << " is not a private directory of this user (mode 0700); refused";
-    return std::nullopt;
-  }
+  const std::string base = PrivateRuntimeDirectory();
+  if (base.empty()) return std::nullopt;
+  const std::string dir = JoinPath(base, kDirectoryName);
+  if (!EnsurePrivateDirectory(dir)) return std::nullopt;
   return dir;
 }
 
@@ -59,6 +45,14 @@ std::optional<uint32_t> ParseIpcSocketName(const std::string& name) {
   }
   if (value == 0 || value > UINT32_MAX) return std::nullopt;
   return static_cast<uint32_t>(value);
+}
+
+std::optional<pid_t> PeerPid(int fd) {
+  struct ucred credentials {};
+  socklen_t length = sizeof credentials;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 || length != sizeof credentials)
+    return std::nullopt;
+  return credentials.pid;
 }
 
 std::optional<uid_t> PeerUid(int fd) {

@@ -21,9 +21,8 @@ inline constexpr long long kLogCapBytes = 2 * kMaxLogFileBytes;
 // executable path has no file-name part.
 std::string LogFilePathFor(std::string_view log_dir, std::string_view executable_path);
 
-// Keeps only the last |max_bytes| bytes of |path|, from the first line that
-// starts in them when they hold a line break. Silent on every failure. Only
-// the process holding the single-instance lock trims at start.
+// Keeps only the last |max_bytes| bytes of |path|. Silent on every failure.
+// Only the process holding the single-instance lock trims at start.
 void TrimLogFile(const std::string& path, long long max_bytes = kMaxLogFileBytes);
 
 // Trims (unless |trim| is false: a helper process, or a start that does not
@@ -31,6 +30,10 @@ void TrimLogFile(const std::string& path, long long max_bytes = kMaxLogFileBytes
 // false (and keeps logging to standard error only, without line prefixes)
 // when the file cannot be opened.
 bool InitLogging(const std::string& path, bool trim = true);
+// The trim at start, for a process that opened the log without it and then
+// took the single-instance lock: keeps the last kMaxLogFileBytes of what the
+// file held when it was opened, and every line written since.
+void TrimLogFileAtStart();
 // Closes the file; later lines go to standard error only.
 void ShutdownLogging();
 const std::string& LogFilePath();

@@ -4,11 +4,14 @@
 // next start.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace vesk {
 
-// "$XDG_RUNTIME_DIR/<name>.lock", or "<tmp>/<name>-<uid>.lock" without it.
+// "<PrivateRuntimeDirectory()>/<name>.lock"; empty when there is no private
+// directory (TryAcquire then fails).
 std::string SingleInstanceLockPath(const std::string& name);
 
 class SingleInstanceLock {
@@ -20,8 +23,12 @@ class SingleInstanceLock {
   SingleInstanceLock(const SingleInstanceLock&) = delete;
   SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
 
-  // Opens (or creates) |path| and tries to lock it without waiting.
+  // Opens (or creates) |path| and tries to lock it without waiting. The
+  // holder writes its pid into the file, so a second start knows whose
+  // receiver to hand its message to.
   Result TryAcquire(const std::string& path);
+  // The pid the holder wrote; nothing while it has not written one yet.
+  std::optional<uint32_t> HolderPid() const;
   // Drops the lock and closes the file (a second instance does this).
   void Close();
   bool held() const { return held_; }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vesk {
@@ -61,6 +62,22 @@ class IPC {
   // message is over the size limit, or no answer came within |answer_timeout|.
   bool Send(int32_t id, const std::string& data,
             std::chrono::milliseconds answer_timeout = kDefaultAnswerTimeout) const;
+
+  enum class SendOutcome {
+    kAnswered,
+    kUnreachable,  // no connection (gone, or its backlog full)
+    kClosed,       // closed without an answer: full, or the request was refused
+    kTimedOut,
+    kNotSent,  // the section could not be made, or the message is too large
+  };
+  // Send, telling why it failed; kUnreachable and kClosed are worth a retry.
+  SendOutcome SendForOutcome(int32_t id, const std::string& data,
+                             std::chrono::milliseconds answer_timeout = kDefaultAnswerTimeout) const;
+
+  // The receiver of process |pid| of this user, connected and checked: the
+  // peer must be that very process (SO_PEERCRED pid) of our user. Nothing
+  // when it cannot be reached or is served by anyone else (logged).
+  static std::optional<IPC> ConnectToProcess(uint32_t pid);
 
   // Calls |callback| with each live receiver of another process of this user
   // (lowest pid first) until it returns true. Sockets nobody listens on are

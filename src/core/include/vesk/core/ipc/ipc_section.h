@@ -40,4 +40,10 @@ class IpcSendSection {
 // kMaxIpcSectionBytes.
 std::optional<std::string> ReadIpcSection(const std::string& name);
 
+// Removes this user's sections whose receiver pid no longer runs: what a
+// sender killed while it waited left behind. A section of a live receiver
+// is never touched (its sender may still be waiting). |shm_dir| is where
+// the system keeps POSIX shared memory. Returns how many were removed.
+int RemoveLeftoverIpcSections(const std::string& shm_dir = "/dev/shm");
+
 }  // namespace vesk::ipc

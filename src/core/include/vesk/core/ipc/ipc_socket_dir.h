@@ -11,9 +11,8 @@
 
 namespace vesk::ipc {
 
-// "$XDG_RUNTIME_DIR/vesk_ipc_window" when that variable names a directory,
-// else "<g_get_tmp_dir()>/vesk_ipc_window-<uid>". Without a runtime directory
-// the name lies in a directory everybody can write, hence the checks.
+// "<PrivateRuntimeDirectory()>/vesk_ipc_window": under $XDG_RUNTIME_DIR, or
+// "<tmp>/vesk-<uid>/vesk_ipc_window" without a usable one.
 std::string IpcSocketDirectoryPath();
 
 // Creates the directory (mode 0700) when it is missing and checks it: a real
@@ -28,8 +27,9 @@ std::string IpcPeerSocketPath(const std::string& dir, uint32_t pid);
 // or "12a"); nullopt for anything else.
 std::optional<uint32_t> ParseIpcSocketName(const std::string& name);
 
-// The user of the process at the other end of a connected Unix socket
-// (SO_PEERCRED).
+// The user and the process at the other end of a connected Unix socket
+// (SO_PEERCRED); nullopt when they cannot be had.
 std::optional<uid_t> PeerUid(int fd);
+std::optional<pid_t> PeerPid(int fd);
 
 }  // namespace vesk::ipc
