@@ -109,7 +109,10 @@ bool LogRateLimiter::Allow(Clock::time_point now, uint64_t* suppressed) {
 
 std::string SuppressedNote(uint64_t suppressed) {
   if (suppressed == 0) return std::string();
-  return "(" + std::to_string(suppressed) + " similar lines suppressed) ";
+  std::string note(1, '(');
+  note += std::to_string(suppressed);
+  note += " similar lines suppressed) ";
+  return note;
 }
 
 }  // namespace vesk::logging

@@ -137,9 +137,11 @@ int RemoveLeftoverIpcSections(const std::string& shm_dir) {
     if (pid <= 0 || pid > INT32_MAX) continue;
     if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // alive (or not ours to judge)
     struct stat info {};
-    const std::string path = shm_dir + "/" + std::string(name);
+    std::string posix_name(1, '/');
+    posix_name.append(name);
+    const std::string path = shm_dir + posix_name;
     if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) continue;
-    if (::shm_unlink(("/" + std::string(name)).c_str()) == 0) ++removed;
+    if (::shm_unlink(posix_name.c_str()) == 0) ++removed;
   }
   ::closedir(listing);
   if (removed > 0) VESK_LOG(INFO) << "Removed " << removed << " IPC sections left by ended processes";
