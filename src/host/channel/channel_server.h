@@ -53,7 +53,6 @@ class ChannelServer {
   int listen_fd_ = -1;
   int owner_pid_ = 0;
   bool at_exit_registered_ = false;
-  uint64_t next_serial_ = 0;
   unsigned listen_source_ = 0;
   std::string socket_path_;
   std::string token_;
