@@ -2,6 +2,7 @@
 
 #include "channel/channel_server.h"
 #include "scheme/scheme_registry.h"
+#include "ui_app.h"
 #include "vesk/core/channel/page_messages.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/file_util.h"
@@ -71,6 +72,7 @@ void Engine::InstallWebExtension() {
   data.channel_socket = ChannelServer::Get().socket_path();
   data.channel_token = ChannelServer::Get().token();
   data.executable_path = ExecutablePath();
+  data.plugin_origins = UiApp::Get().plugin_origins();
   for (const auto& [name, value] : CommandLine::ForCurrentProcess().switches())
     data.switches.push_back("--" + name + (value.empty() ? std::string() : "=" + value));
   webkit_web_context_set_web_extensions_initialization_user_data(context_,

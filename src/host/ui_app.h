@@ -33,6 +33,9 @@ class UiApp {
     cross_origin_entries_ = std::move(entries);
   }
   const std::vector<CrossOriginEntry>& cross_origin_entries() const { return cross_origin_entries_; }
+  // The plugin allow-list the web extension applies, already resolved.
+  void set_plugin_origins(std::vector<std::string> origins) { plugin_origins_ = std::move(origins); }
+  const std::vector<std::string>& plugin_origins() const { return plugin_origins_; }
   // For the tray, which re-adds its icon when the panel restarts.
   unsigned taskbar_message() const { return taskbar_message_; }
 
@@ -53,6 +56,7 @@ class UiApp {
   std::unique_ptr<DevReloadWatcher> dev_reload_;
   unsigned taskbar_message_ = 0;
   std::vector<CrossOriginEntry> cross_origin_entries_;
+  std::vector<std::string> plugin_origins_;
 };
 
 }  // namespace vesk

@@ -65,13 +65,18 @@ void ShutDown() {
   });
 }
 
-constexpr VeskUiModule kModule{VESK_UI_MODULE_VERSION,
-                               Initialize,
-                               RegisterSchemeHost,
-                               CheckPackages,
-                               SetCrossOriginEntries,
-                               Run,
-                               ShutDown};
+void SetPluginOrigins(const char* const* origins, int count) {
+  Guarded("set_plugin_origins", [origins, count] {
+    std::vector<std::string> list;
+    for (int i = 0; origins && i < count; ++i)
+      if (origins[i]) list.emplace_back(origins[i]);
+    vesk::UiApp::Get().set_plugin_origins(std::move(list));
+    return true;
+  });
+}
+
+constexpr VeskUiModule kModule{VESK_UI_MODULE_VERSION, Initialize, RegisterSchemeHost, CheckPackages,
+                               SetCrossOriginEntries,  Run,        ShutDown,           SetPluginOrigins};
 
 }  // namespace
 

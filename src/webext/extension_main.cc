@@ -11,6 +11,7 @@
 #include "channel_client.h"
 #include "extension_state.h"
 #include "page_handlers.h"
+#include "plugin_base/context_scope.h"
 #include "plugins/app.h"
 #include "plugins/browser.h"
 #include "plugins/os.h"
@@ -32,33 +33,45 @@ ExtensionState& ExtensionState::Get() {
 
 namespace {
 
-// The window-level objects of each frame's current script context. A new
-// context of the frame replaces them; the old ones let go of every script
-// value so the old context can be collected.
-std::map<std::pair<guint64, guint64>, std::vector<std::shared_ptr<VeskPluginBase>>>& FrameObjects() {
-  static auto* objects =
-      new std::map<std::pair<guint64, guint64>, std::vector<std::shared_ptr<VeskPluginBase>>>;
-  return *objects;
+// The scope of each frame's current script context, for frames that have the
+// script objects. A new context of the frame replaces it; the old one lets
+// go of every script value so the old context can be collected.
+std::map<std::pair<guint64, guint64>, std::shared_ptr<ContextScope>>& FrameScopes() {
+  static auto* scopes = new std::map<std::pair<guint64, guint64>, std::shared_ptr<ContextScope>>;
+  return *scopes;
 }
 
-void ReleaseObjects(std::vector<std::shared_ptr<VeskPluginBase>>* objects) {
-  for (auto& object : *objects) object->ReleaseScriptValues();
-  objects->clear();
+// The origin of the context's document, read before any script of the page
+// ran in it ("null" for an opaque origin: sandboxed frames, data: URLs).
+std::string OriginOf(JSCContext* context) {
+  ValueRef origin(jsc_context_evaluate(context, "self.origin", -1));
+  jsc_context_clear_exception(context);
+  if (!origin || !jsc_value_is_string(origin.get())) return "null";
+  g_autofree char* text = jsc_value_to_string(origin.get());
+  return text ? text : "null";
 }
 
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
   VESK_REQUIRE_MAIN_THREAD();
   vesk::Guarded("window-object-cleared", [&] {
+    const std::pair<guint64, guint64> key{webkit_web_page_get_id(page), webkit_frame_get_id(frame)};
+    if (const auto old = FrameScopes().find(key); old != FrameScopes().end()) {
+      const std::shared_ptr<ContextScope> released = std::move(old->second);
+      FrameScopes().erase(old);
+      released->Release();
+    }
     g_autoptr(JSCContext) context = webkit_frame_get_js_context_for_script_world(frame, world);
-    auto& objects = FrameObjects()[{webkit_web_page_get_id(page), webkit_frame_get_id(frame)}];
-    ReleaseObjects(&objects);
+    const std::string origin = OriginOf(context);
+    if (!ExtensionState::Get().plugin_origins.Allows(origin)) return;
+    auto scope = ContextScope::New(origin, key.first, webkit_frame_is_main_frame(frame));
+    FrameScopes()[key] = scope;
     // In this order: app, browser, os, security, winhelper.
-    objects.push_back(App::New());
-    objects.push_back(Browser::New());
-    objects.push_back(Os::New());
-    objects.push_back(Security::New());
-    objects.push_back(Winhelper::New());
-    for (auto& object : objects) object->Attach(page, frame, context);
+    const std::shared_ptr<VeskPluginBase> objects[] = {App::New(), Browser::New(), Os::New(), Security::New(),
+                                                       Winhelper::New()};
+    for (const auto& object : objects) {
+      scope->Adopt(object);
+      object->Attach(page, frame, context);
+    }
   });
 }
 
@@ -98,15 +111,18 @@ void OnConsoleMessage(WebKitWebPage*, WebKitConsoleMessage* message, gpointer) {
 }
 
 void ForgetPage(guint64 id) {
-  auto& all = FrameObjects();
+  std::vector<std::shared_ptr<ContextScope>> gone;
+  auto& all = FrameScopes();
   for (auto it = all.begin(); it != all.end();) {
     if (it->first.first == id) {
-      ReleaseObjects(&it->second);
+      gone.push_back(std::move(it->second));
       it = all.erase(it);
     } else {
       ++it;
     }
   }
+  // Outside the map: releasing lets go of script values.
+  for (const auto& scope : gone) scope->Release();
   CloseHandlers::Get().Forget(id);
 }
 
@@ -132,6 +148,7 @@ void ReadInitializationData(const GVariant* data) {
   ExtensionState::Get().program_dir = init->program_dir;
   ExtensionState::Get().log_path = init->log_path;
   ExtensionState::Get().executable_path = init->executable_path;
+  ExtensionState::Get().plugin_origins = vesk::PluginOriginList::FromEntries(init->plugin_origins);
   std::vector<std::string> argv{"WebKitWebProcess"};
   argv.insert(argv.end(), init->switches.begin(), init->switches.end());
   vesk::CommandLine::InitForCurrentProcess(vesk::CommandLine::FromArgv(argv));

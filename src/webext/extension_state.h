@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "vesk/core/plugin_origins.h"
+
 namespace plugin {
 
 struct ExtensionState {
@@ -11,6 +13,8 @@ struct ExtensionState {
   std::string log_path;
   // The UI process's executable, as the desktop would start it again.
   std::string executable_path;
+  // The frames that get the script objects; none until the UI process said.
+  vesk::PluginOriginList plugin_origins;
   static ExtensionState& Get();
 };
 

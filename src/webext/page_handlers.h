@@ -1,6 +1,6 @@
 // Script functions the UI process calls directly: the instance-message
 // handlers (process-wide, one per message id) and each page's close handler.
-// Web process main thread only.
+// Both follow StoredHandler's origin rule. Web process main thread only.
 #pragma once
 
 #include <jsc/jsc.h>
@@ -8,39 +8,37 @@
 #include <cstdint>
 #include <map>
 
-#include "plugin_base/value_ref.h"
+#include "plugin_base/stored_handler.h"
 
 namespace plugin {
 
 class InstanceMessageHandlers {
  public:
   static InstanceMessageHandlers& Get();
-  // Replaces the entry of |id|; |value| may be any script value.
-  void SetHandler(int32_t id, JSCValue* value);
-  // Empty when nothing is stored.
-  ValueRef GetHandler(int32_t id) const;
+  // Where the handler of |id| is kept.
+  StoredHandler* Slot(int32_t id) { return &handlers_[id]; }
   // Calls the stored function with no this and no arguments; the result and
   // any exception are dropped (the exception is logged).
   void CallHandler(int32_t id);
 
  private:
   InstanceMessageHandlers() = default;
-  std::map<int32_t, ValueRef> handlers_;
+  std::map<int32_t, StoredHandler> handlers_;
 };
 
 class CloseHandlers {
  public:
   static CloseHandlers& Get();
-  void Set(guint64 page_id, JSCValue* function);
-  ValueRef Get(guint64 page_id) const;  // empty when none
-  // Calls the page's handler with the global object as this; true only when
-  // it returned the boolean true.
+  // Where the close handler of the page is kept.
+  StoredHandler* Slot(guint64 page_id) { return &handlers_[page_id]; }
+  // Calls the page's handler with the global object of its own context as
+  // this; true only when it returned the boolean true.
   bool Ask(guint64 page_id);
-  void Forget(guint64 page_id);
+  void Forget(guint64 page_id) { handlers_.erase(page_id); }
 
  private:
   CloseHandlers() = default;
-  std::map<guint64, ValueRef> handlers_;
+  std::map<guint64, StoredHandler> handlers_;
 };
 
 }  // namespace plugin

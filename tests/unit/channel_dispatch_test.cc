@@ -288,7 +288,8 @@ TEST(PageMessagesTest, PayloadsRoundTripAndOtherFormsAreRefused) {
   EXPECT_FALSE(ReadInstanceMessage(close));
   EXPECT_FALSE(ReadInstanceMessage(nullptr));
 
-  ExtensionInitData data{"/opt/p", "/tmp/p.log", "/run/s", "token", {"--a", "--b=c d"}, "/opt/p/todo"};
+  ExtensionInitData data{"/opt/p",      "/tmp/p.log",        "/run/s", "token", {"--a", "--b=c d"},
+                         "/opt/p/todo", {"vesk://vesk", "*"}};
   g_autoptr(GVariant) encoded = g_variant_ref_sink(EncodeExtensionInitData(data));
   const auto decoded = DecodeExtensionInitData(encoded);
   ASSERT_TRUE(decoded);
@@ -298,6 +299,7 @@ TEST(PageMessagesTest, PayloadsRoundTripAndOtherFormsAreRefused) {
   EXPECT_EQ(decoded->channel_token, "token");
   EXPECT_EQ(decoded->switches, (std::vector<std::string>{"--a", "--b=c d"}));
   EXPECT_EQ(decoded->executable_path, "/opt/p/todo");
+  EXPECT_EQ(decoded->plugin_origins, (std::vector<std::string>{"vesk://vesk", "*"}));
   EXPECT_FALSE(DecodeExtensionInitData(close));
 }
 

@@ -172,3 +172,21 @@ TEST(SecurityAccessKey, Base64UrlWithoutPadding) {
 
 }  // namespace
 }  // namespace vesk::security
+
+TEST(SecurityAccessKey, UnpairedSurrogatesBecomeReplacementCharacters) {
+  using vesk::security::TextFromJsonString;
+  const std::string replacement = "\xEF\xBF\xBD";
+  // As the engine writes a string with lone surrogates in JSON.
+  EXPECT_EQ(TextFromJsonString(R"("a\ud800b\udc00c")"), "a" + replacement + "b" + replacement + "c");
+  EXPECT_EQ(TextFromJsonString(R"("\udc00\ud800")"), replacement + replacement);  // low before high
+  EXPECT_EQ(TextFromJsonString(R"("\ud83d\ude00")"), "\xF0\x9F\x98\x80");         // an escaped pair joins
+  // Raw characters, escapes and NUL come through as the string held them.
+  EXPECT_EQ(TextFromJsonString("\"x\xC3\xA9\xF0\x9F\x98\x80\""), "x\xC3\xA9\xF0\x9F\x98\x80");
+  EXPECT_EQ(TextFromJsonString(R"("\"\\\/\b\f\n\r\t\u0000\u001f")"),
+            std::string("\"\\/\b\f\n\r\t\0\x1f", 10));
+  // A stray byte becomes one U+FFFD.
+  EXPECT_EQ(TextFromJsonString("\"\x80z\""), replacement + "z");
+  // Not one JSON string literal.
+  for (const char* bad : {"", "\"", "x", R"("\u12")", R"("\x")", R"("a"b")", "\"a\\\""})
+    EXPECT_FALSE(TextFromJsonString(bad)) << bad;
+}

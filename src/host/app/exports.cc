@@ -82,11 +82,10 @@ extern "C" bool VeskInstallCrossOriginWhiteList(const char* const* source_origin
 }
 
 bool VeskInstallPluginOriginWhiteList(char* const* origins, int count) {
-  (void)origins;
-  (void)count;
-  return GuardedExport("VeskInstallPluginOriginWhiteList", [] {
-    if (!vesk::VeskApp::Get().was_initialized()) return false;
-    VESK_LOG(ERROR) << "NOT IMPLEMENTED";
+  return GuardedExport("VeskInstallPluginOriginWhiteList", [&] {
+    vesk::VeskApp& app = vesk::VeskApp::Get();
+    if (!app.was_initialized()) return false;
+    app.SetPluginOrigins(ToStrings(origins, count));
     return true;
   });
 }

@@ -164,12 +164,30 @@ bool VeskApp::CheckPackages() {
 }
 
 void VeskApp::SetCrossOriginEntries(const std::vector<CrossOriginEntry>& entries) {
+  cross_origin_entries_ = entries;
   if (!ui_) return;
   std::vector<VeskUiCrossOriginEntry> plain;
   for (const CrossOriginEntry& entry : entries)
     plain.push_back({entry.source_origin.c_str(), entry.target_protocol.c_str(), entry.target_domain.c_str(),
                      entry.allow_target_subdomains ? 1 : 0});
   ui_->set_cross_origin_entries(plain.data(), static_cast<int>(plain.size()));
+}
+
+void VeskApp::SetPluginOrigins(const std::vector<std::string>& entries) {
+  std::vector<std::string> rejected;
+  plugin_origins_ = PluginOriginList::FromEntries(entries, &rejected);
+  for (const std::string& entry : rejected) VESK_LOG(WARNING) << "Not an origin, left out: " << entry;
+  VESK_LOG(INFO) << "Plugin origin whitelist: " << plugin_origins_->Describe();
+}
+
+void VeskApp::HandPluginOriginsToUi() {
+  if (!plugin_origins_) {
+    plugin_origins_ = PluginOriginList::Default(application_names(), cross_origin_entries_);
+    VESK_LOG(INFO) << "Plugin origin whitelist (the application's own): " << plugin_origins_->Describe();
+  }
+  std::vector<const char*> texts;
+  for (const std::string& entry : plugin_origins_->entries()) texts.push_back(entry.c_str());
+  ui_->set_plugin_origins(texts.data(), static_cast<int>(texts.size()));
 }
 
 void VeskApp::StartMemoryTrace() {
@@ -190,7 +208,10 @@ bool VeskApp::Run() {
   // 2.
   StartMemoryTrace();
   // 3.-8. Windows, the main loop, the clean-up and the engine's shutdown.
-  if (ui_) ui_->run(start_url_.c_str());
+  if (ui_) {
+    HandPluginOriginsToUi();
+    ui_->run(start_url_.c_str());
+  }
   return true;
 }
 

@@ -6,11 +6,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "vesk/core/cross_origin_whitelist.h"
 #include "vesk/core/engine_settings.h"
+#include "vesk/core/plugin_origins.h"
 #include "vesk/core/single_instance_lock.h"
 #include "vesk/core/state_directories.h"
 #include "vesk/ui_module.h"
@@ -50,6 +52,9 @@ class VeskApp {
   std::vector<std::string> application_names() const;
 
   void SetCrossOriginEntries(const std::vector<CrossOriginEntry>& entries);
+  // The frames that get the script objects; without a call, the
+  // application's own origins (decided when Run starts).
+  void SetPluginOrigins(const std::vector<std::string>& entries);
 
  private:
   VeskApp();
@@ -59,11 +64,14 @@ class VeskApp {
   void RunSecondInstance();
   bool LoadUserInterface();
   void StartMemoryTrace();
+  void HandPluginOriginsToUi();
 
   bool initialized_ = false;
   const char* const* app_names_ = nullptr;
   int app_name_count_ = 0;
   std::string start_url_;
+  std::vector<CrossOriginEntry> cross_origin_entries_;
+  std::optional<PluginOriginList> plugin_origins_;
   std::string log_dir_;
   bool log_dir_locked_ = false;
   EngineSettings engine_settings_;

@@ -5,12 +5,13 @@
 #include <unordered_map>
 
 #include "browser/client_handlers.h"
+#include "browser/cross_origin_allow_list.h"
 #include "browser/modal_dialog_list.h"
 #include "browser/page_bridge.h"
+#include "browser/web_process_watch.h"
 #include "engine.h"
 #include "ui_app.h"
 #include "vesk/core/command_line.h"
-#include "vesk/core/cross_origin_whitelist.h"
 #include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/switches.h"
@@ -153,25 +154,13 @@ bool BrowserHost::CreateBrowser(const std::string& url, WebKitWebView* related) 
   gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(browser_));
   gtk_widget_show(GTK_WIDGET(browser_));
   gtk_widget_grab_focus(GTK_WIDGET(browser_));
-  ApplyCrossOriginWhitelist(url);
+  FollowCrossOriginAllowList(browser_, url);
+  WatchWebProcess(browser_);
   if (!related) {
     VESK_LOG(INFO) << "Load URL: " << url;
     webkit_web_view_load_uri(browser_, url.c_str());
   }
   return true;
-}
-
-void BrowserHost::ApplyCrossOriginWhitelist(const std::string& url) {
-  std::vector<std::string> patterns;
-  for (const CrossOriginEntry& entry : UiApp::Get().cross_origin_entries()) {
-    if (!UrlHasOrigin(url, entry.source_origin)) continue;
-    for (std::string& pattern : AllowListPatterns(entry)) patterns.push_back(std::move(pattern));
-  }
-  if (patterns.empty()) return;
-  std::vector<const gchar*> list;
-  for (const std::string& pattern : patterns) list.push_back(pattern.c_str());
-  list.push_back(nullptr);
-  webkit_web_view_set_cors_allowlist(browser_, list.data());
 }
 
 void BrowserHost::Show() {

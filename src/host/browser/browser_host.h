@@ -96,7 +96,6 @@ class BrowserHost : public ClientHandlersDelegate {
   BrowserHost& operator=(const BrowserHost&) = delete;
 
   void ConnectWindowSignals();
-  void ApplyCrossOriginWhitelist(const std::string& url);
   void ApplySizeLimits();
   bool IsMaximized() const;
   bool IsMinimized() const;

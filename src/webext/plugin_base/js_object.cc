@@ -161,21 +161,29 @@ void VeskJsObjectBase::AddProperty(const char* name, Invoke getter, Invoke sette
 void VeskJsObjectBase::RegisterHandlerProperty(const char* name, HandlerSlot slot) {
   auto shared = std::make_shared<HandlerSlot>(std::move(slot));
   AddProperty(
-      name, [shared](Call& call) { call.Return(shared->get()); },
-      [shared](Call& call) {
+      name,
+      [this, shared](Call& call) {
+        const StoredHandler* storage = shared->storage();
+        if (storage) call.Return(storage->ReadFrom(scope().get()));
+      },
+      [this, shared](Call& call) {
         JSCValue* value = call[0];
         if (shared->accepts == Accepts::kFunctions && !(value && jsc_value_is_function(value))) {
           call.Throw("value should be Function");
           return;
         }
-        shared->set(value);
+        if (StoredHandler* storage = shared->storage()) storage->WriteFrom(scope().get(), value);
       });
 }
 
 void VeskJsObjectBase::RegisterHandlerProperty(const char* name, ValueRef* storage) {
-  RegisterHandlerProperty(name,
-                          HandlerSlot{[storage] { return ValueRef::Share(storage->get()); },
-                                      [storage](JSCValue* value) { *storage = ValueRef::Share(value); }});
+  AddProperty(
+      name, [storage](Call& call) { call.Return(ValueRef::Share(storage->get())); },
+      [storage](Call& call) {
+        JSCValue* value = call[0];
+        if (!(value && jsc_value_is_function(value))) return call.Throw("value should be Function");
+        *storage = ValueRef::Share(value);
+      });
 }
 
 JSCContext* VeskJsObjectBase::context() const {

@@ -14,9 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "plugin_base/stored_handler.h"
 #include "plugin_base/value_ref.h"
 
 namespace plugin {
+
+class ContextScope;
 
 using Arguments = std::vector<JSCValue*>;
 
@@ -71,11 +74,12 @@ class Call {
   std::string exception_;
 };
 
-// A property that holds a page's handler (onClose, onMenuClick, ...).
+// A property that holds a page's handler kept beyond the object's own
+// context (onClose, onUploadFile, a process-wide object's handlers): reads
+// and writes follow StoredHandler's origin rule.
 enum class Accepts { kFunctions, kAnyValue };
 struct HandlerSlot {
-  std::function<ValueRef()> get;  // the stored value, or empty
-  std::function<void(JSCValue*)> set;
+  std::function<StoredHandler*()> storage;  // null when there is nowhere to keep it
   Accepts accepts = Accepts::kFunctions;
 };
 
@@ -108,6 +112,11 @@ class VeskJsObjectBase : public std::enable_shared_from_this<VeskJsObjectBase> {
   const std::map<std::string, ApiEntry>& name2api() const { return name2api_; }
   JSCContext* context() const;
 
+  // The script context this object lives in (ContextScope::Adopt and
+  // WrapperOf set it); empty once that context was replaced.
+  void set_scope(std::weak_ptr<ContextScope> scope) { scope_ = std::move(scope); }
+  std::shared_ptr<ContextScope> scope() const { return scope_.lock(); }
+
  protected:
   using Invoke = std::function<void(Call&)>;
 
@@ -120,11 +129,11 @@ class VeskJsObjectBase : public std::enable_shared_from_this<VeskJsObjectBase> {
 
   void AddFunction(const char* name, Invoke function, TraceMode trace_mode);
   void AddProperty(const char* name, Invoke getter, Invoke setter);
-  // Reads give the stored handler (undefined when none); writes store the
-  // value, refusing anything but a function unless the slot accepts any
-  // value ("value should be Function").
+  // Reads give the stored handler (undefined when none, or stored by
+  // another origin); writes store the value, refusing anything but a
+  // function unless the slot accepts any value ("value should be Function").
   void RegisterHandlerProperty(const char* name, HandlerSlot slot);
-  // The same over a handler this object keeps.
+  // A handler this object keeps for its own context only (released with it).
   void RegisterHandlerProperty(const char* name, ValueRef* storage);
 
   std::map<std::string, ApiEntry> name2api_;
@@ -132,6 +141,7 @@ class VeskJsObjectBase : public std::enable_shared_from_this<VeskJsObjectBase> {
   WeakValueRef weak_object_;  // owned objects: object_ stays empty
   bool owned_by_script_ = false;
   GWeakRef context_{};
+  std::weak_ptr<ContextScope> scope_;
 
  private:
   bool ShouldTrace(const ApiEntry& entry) const;

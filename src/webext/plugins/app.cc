@@ -6,6 +6,7 @@
 #include "extension_state.h"
 #include "page_handlers.h"
 #include "plugin_base/checks.h"
+#include "plugin_base/context_scope.h"
 #include "plugins/app_update.h"
 #include "plugins/error_handler.h"
 #include "vesk/app_identity.h"
@@ -29,8 +30,9 @@ const std::string& ContextMenuKey() {
 
 void Exit(App& self, Call& call) { AskHost<vesk::channel::op::Exit>(self.page_id(), call); }
 
-void GetErrorHandler(App&, Call& call) {
-  if (call.ExpectCount(0)) call.Return(ErrorHandler::Instance(call.context())->GetObject());
+void GetErrorHandler(App& self, Call& call) {
+  if (!call.ExpectCount(0)) return;
+  if (const auto scope = self.scope()) call.Return(scope->WrapperOf<ErrorHandler>(self.context()));
 }
 
 void SetAutoRun(App&, Call& call) {
@@ -104,9 +106,7 @@ void GetVersion(App&, Call& call) {
 
 // The handlers of the instance messages; process-wide.
 HandlerSlot InstanceMessageSlot(int32_t id, Accepts accepts) {
-  return HandlerSlot{[id] { return InstanceMessageHandlers::Get().GetHandler(id); },
-                     [id](JSCValue* value) { InstanceMessageHandlers::Get().SetHandler(id, value); },
-                     accepts};
+  return HandlerSlot{[id] { return InstanceMessageHandlers::Get().Slot(id); }, accepts};
 }
 
 }  // namespace

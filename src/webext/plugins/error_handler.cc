@@ -41,16 +41,6 @@ void SetErrorData(ErrorHandler&, Call& call) {
 
 }  // namespace
 
-ErrorHandler* ErrorHandler::Instance(JSCContext* context) {
-  // Kept until the process ends, like the store it fronts.
-  static std::shared_ptr<ErrorHandler>* instance = nullptr;
-  if (!instance) {
-    instance = new std::shared_ptr<ErrorHandler>(new ErrorHandler);
-    (*instance)->CreateObject(context);
-  }
-  return instance->get();
-}
-
 void ErrorHandler::RegisterApis() {
   RegisterFunction("setErrorHandlerUrl", SetErrorHandlerUrl);
   RegisterProperty("errordata", GetErrorData, SetErrorData);

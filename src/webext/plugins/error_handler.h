@@ -8,8 +8,11 @@ namespace plugin {
 class ErrorHandler : public VeskJsObject<ErrorHandler> {
  public:
   static constexpr char kClassName[] = "ErrorHandler";
-  // Created, with its script object, on first use; the same afterwards.
-  static ErrorHandler* Instance(JSCContext* context);
+  // One wrapper per script context (ContextScope::WrapperOf): the store it
+  // fronts is the UI process's, one per process.
+  static std::shared_ptr<ErrorHandler> NewWrapper() {
+    return std::shared_ptr<ErrorHandler>(new ErrorHandler);
+  }
 
  protected:
   void RegisterApis() override;

@@ -71,13 +71,13 @@ void GetOperateAccessKey(Security&, Call& call) {
     return;
   const auto elements = KeyElements(call[0], /*numbers_only=*/true, call);
   if (!elements) return;
-  // UTF-8 with its length: a text may hold NUL characters.
-  g_autoptr(GBytes) text = jsc_value_to_string_as_bytes(call[1]);
-  gsize size = 0;
-  const auto* data = text ? static_cast<const char*>(g_bytes_get_data(text, &size)) : nullptr;
+  // The engine's plain UTF-8 form ends a text at an unpaired surrogate; its
+  // JSON form keeps every code unit (and NUL characters).
+  g_autofree char* json = jsc_value_to_json(call[1], 0);
+  const auto text = vesk::security::TextFromJsonString(json ? json : "");
+  if (!text) return call.Throw("arguments[1] should be String");
   const std::string cipher =
-      vesk::security::EncryptAccessKey(SessionKeyOf(*elements), vesk::security::BuiltInAccessKeyIv(),
-                                       std::string_view(data ? data : "", data ? size : 0));
+      vesk::security::EncryptAccessKey(SessionKeyOf(*elements), vesk::security::BuiltInAccessKeyIv(), *text);
   call.ReturnString(vesk::security::Base64UrlEncodeNoPadding(cipher));
 }
 

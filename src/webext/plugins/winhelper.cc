@@ -204,9 +204,7 @@ void Winhelper::RegisterApis() {
   RegisterHandlerProperty("onMenuClick", &menu_click_handler_);
   RegisterHandlerProperty("onLoseFocus", &lose_focus_handler_);
   // The page is known only once the object is attached.
-  RegisterHandlerProperty(
-      "onClose", HandlerSlot{[this] { return CloseHandlers::Get().Get(page_id_); },
-                             [this](JSCValue* value) { CloseHandlers::Get().Set(page_id_, value); }});
+  RegisterHandlerProperty("onClose", HandlerSlot{[this] { return CloseHandlers::Get().Slot(page_id_); }});
 }
 
 void Winhelper::ReleaseScriptValues() {

@@ -5,8 +5,9 @@ namespace {
 
 constexpr char kCloseAnswerFormat[] = "(b)";
 constexpr char kInstanceMessageFormat[] = "(i)";
-// (program dir, log file, channel socket, channel token, switches)
-constexpr char kInitDataFormat[] = "(ssssass)";
+// (program dir, log file, channel socket, channel token, switches,
+// executable, plugin origins)
+constexpr char kInitDataFormat[] = "(ssssassas)";
 
 bool IsOfType(GVariant* value, const char* format) {
   return value && g_variant_is_of_type(value, G_VARIANT_TYPE(format));
@@ -34,13 +35,26 @@ std::optional<int32_t> ReadInstanceMessage(GVariant* payload) {
   return id;
 }
 
+namespace {
+
+GVariant* StringArray(const std::vector<std::string>& items) {
+  GVariantBuilder builder;
+  g_variant_builder_init(&builder, G_VARIANT_TYPE("as"));
+  for (const std::string& item : items) g_variant_builder_add(&builder, "s", item.c_str());
+  return g_variant_builder_end(&builder);
+}
+
+void ReadStrings(GVariantIter* iter, std::vector<std::string>* out) {
+  const gchar* item = nullptr;
+  while (iter && g_variant_iter_next(iter, "&s", &item)) out->emplace_back(item);
+}
+
+}  // namespace
+
 GVariant* EncodeExtensionInitData(const ExtensionInitData& data) {
-  GVariantBuilder switches;
-  g_variant_builder_init(&switches, G_VARIANT_TYPE("as"));
-  for (const std::string& item : data.switches) g_variant_builder_add(&switches, "s", item.c_str());
-  return g_variant_new(kInitDataFormat, data.program_dir.c_str(), data.log_path.c_str(),
-                       data.channel_socket.c_str(), data.channel_token.c_str(), &switches,
-                       data.executable_path.c_str());
+  return g_variant_new("(ssss@ass@as)", data.program_dir.c_str(), data.log_path.c_str(),
+                       data.channel_socket.c_str(), data.channel_token.c_str(), StringArray(data.switches),
+                       data.executable_path.c_str(), StringArray(data.plugin_origins));
 }
 
 std::optional<ExtensionInitData> DecodeExtensionInitData(GVariant* data) {
@@ -49,14 +63,16 @@ std::optional<ExtensionInitData> DecodeExtensionInitData(GVariant* data) {
   const gchar *program_dir = nullptr, *log_path = nullptr, *socket = nullptr, *token = nullptr;
   const gchar* executable = nullptr;
   g_autoptr(GVariantIter) switches = nullptr;
-  g_variant_get(data, "(&s&s&s&sas&s)", &program_dir, &log_path, &socket, &token, &switches, &executable);
+  g_autoptr(GVariantIter) plugin_origins = nullptr;
+  g_variant_get(data, "(&s&s&s&sas&sas)", &program_dir, &log_path, &socket, &token, &switches, &executable,
+                &plugin_origins);
   decoded.executable_path = executable;
   decoded.program_dir = program_dir;
   decoded.log_path = log_path;
   decoded.channel_socket = socket;
   decoded.channel_token = token;
-  const gchar* item = nullptr;
-  while (switches && g_variant_iter_next(switches, "&s", &item)) decoded.switches.emplace_back(item);
+  ReadStrings(switches, &decoded.switches);
+  ReadStrings(plugin_origins, &decoded.plugin_origins);
   return decoded;
 }
 

@@ -1,5 +1,6 @@
 #include "vesk/core/security/access_key.h"
 
+#include <glib.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -49,6 +50,113 @@ std::string EncryptAccessKey(const SessionKey& key, const AccessKeyIv& iv, std::
       throw std::runtime_error("AES-128-CBC encryption failed");
   }
   return cipher;
+}
+
+namespace {
+
+constexpr gunichar kReplacement = 0xFFFD;
+
+bool IsHigh(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLow(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+void AppendCodePoint(gunichar c, std::u16string* units) {
+  if (c < 0x10000) {
+    units->push_back(static_cast<char16_t>(c));
+  } else {
+    units->push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+    units->push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+  }
+}
+
+std::optional<char16_t> HexUnit(std::string_view digits) {
+  if (digits.size() != 4) return std::nullopt;
+  unsigned value = 0;
+  for (const char digit : digits) {
+    const int nibble = g_ascii_xdigit_value(digit);
+    if (nibble < 0) return std::nullopt;
+    value = value * 16 + static_cast<unsigned>(nibble);
+  }
+  return static_cast<char16_t>(value);
+}
+
+std::optional<char16_t> SimpleEscape(char c) {
+  switch (c) {
+    case '"':
+    case '\\':
+    case '/':
+      return c;
+    case 'b':
+      return u'\b';
+    case 'f':
+      return u'\f';
+    case 'n':
+      return u'\n';
+    case 'r':
+      return u'\r';
+    case 't':
+      return u'\t';
+    default:
+      return std::nullopt;
+  }
+}
+
+// The literal's UTF-16 code units, as the script string held them.
+std::optional<std::u16string> UnitsOfJsonString(std::string_view json) {
+  if (json.size() < 2 || json.front() != '"' || json.back() != '"') return std::nullopt;
+  const std::string_view body = json.substr(1, json.size() - 2);
+  std::u16string units;
+  size_t i = 0;
+  while (i < body.size()) {
+    const auto c = static_cast<unsigned char>(body[i]);
+    if (c == '\\') {
+      if (i + 1 >= body.size()) return std::nullopt;
+      if (body[i + 1] == 'u') {
+        const auto unit = HexUnit(body.substr(i + 2, 4));
+        if (!unit) return std::nullopt;
+        units.push_back(*unit);
+        i += 6;
+      } else {
+        const auto unit = SimpleEscape(body[i + 1]);
+        if (!unit) return std::nullopt;
+        units.push_back(*unit);
+        i += 2;
+      }
+    } else if (c == '"') {
+      return std::nullopt;  // the literal ended early
+    } else if (c < 0x80) {
+      units.push_back(c);
+      ++i;
+    } else {
+      const gunichar decoded =
+          g_utf8_get_char_validated(body.data() + i, static_cast<gssize>(body.size() - i));
+      const bool valid = decoded < 0x110000;
+      AppendCodePoint(valid ? decoded : kReplacement, &units);
+      i += valid ? static_cast<size_t>(g_utf8_skip[c]) : 1;
+    }
+  }
+  return units;
+}
+
+}  // namespace
+
+std::optional<std::string> TextFromJsonString(std::string_view json) {
+  const auto units = UnitsOfJsonString(json);
+  if (!units) return std::nullopt;
+  std::string text;
+  text.reserve(units->size());
+  for (size_t i = 0; i < units->size(); ++i) {
+    const char16_t unit = (*units)[i];
+    gunichar c = unit;
+    if (IsHigh(unit) && i + 1 < units->size() && IsLow((*units)[i + 1])) {
+      c = 0x10000 + ((static_cast<gunichar>(unit) - 0xD800) << 10) + ((*units)[i + 1] - 0xDC00);
+      ++i;
+    } else if (IsHigh(unit) || IsLow(unit)) {
+      c = kReplacement;
+    }
+    char utf8[6];
+    text.append(utf8, static_cast<size_t>(g_unichar_to_utf8(c, utf8)));
+  }
+  return text;
 }
 
 std::string Base64UrlEncodeNoPadding(std::string_view bytes) {

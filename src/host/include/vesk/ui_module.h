@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-#define VESK_UI_MODULE_VERSION 2
+#define VESK_UI_MODULE_VERSION 3
 #define VESK_UI_MODULE_FILE "libvesk_ui.so"
 #define VESK_UI_MODULE_ENTRY "VeskUiModuleGet"
 
@@ -40,6 +40,8 @@ struct VeskUiModule {
   bool (*run)(const char* start_url);
   /* Ends what initialize started, without any window (an installer runs). */
   void (*shut_down)(void);
+  /* The plugin allow-list, normalized ("*" for every frame); before run. */
+  void (*set_plugin_origins)(const char* const* origins, int count);
 };
 
 typedef const VeskUiModule* (*VeskUiModuleGetFunction)(void);

@@ -34,6 +34,8 @@ struct ExtensionInitData {
   std::vector<std::string> switches;  // "--name" or "--name=value"
   // The UI process's executable: what an autostart entry starts.
   std::string executable_path;
+  // The plugin allow-list (vesk/core/plugin_origins.h), already resolved.
+  std::vector<std::string> plugin_origins;
 };
 
 // A floating GVariant.

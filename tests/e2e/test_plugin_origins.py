@@ -1,0 +1,87 @@
+"""Which frames get the native objects, and what a frame of another origin
+can reach: the application's page embeds a page served over http by the
+test (pages/foreign/probe.html), which reports what it sees."""
+
+import functools
+import http.server
+import json
+import os
+import shutil
+import threading
+
+import pytest
+
+from page_suite import run_suite
+
+FOREIGN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pages", "foreign")
+BUILD_DIR = os.environ.get("VESK_BUILD_DIR") or os.path.join(os.path.dirname(__file__), "..", "..", "build")
+LAUNCHER = os.path.join(BUILD_DIR, "tests", "e2e", "pelicard_origin_list_launcher")
+OBJECTS = ["app", "browser", "os", "security", "winhelper"]
+STORED = ["onUploadFile", "onExitMessage", "onForegroundPreInstance", "onClose"]
+
+
+@pytest.fixture
+def foreign_site():
+    """An http server of another origin (127.0.0.1, a free port) for the frame."""
+    handler = functools.partial(QuietHandler, directory=FOREIGN)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    yield "http://127.0.0.1:%d" % server.server_address[1]
+    server.shutdown()
+    server.server_close()
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+def run_probe(program, origin):
+    return run_suite(program, "plugin_origins",
+                     files={"probe.json": json.dumps({"frame": origin + "/probe.html"})}, timeout=150)
+
+
+def second_start(program, *args):
+    code, _ = program.run(*args, timeout=60)
+    assert code == 0
+
+
+def test_a_frame_of_another_origin_gets_no_objects_by_default(program, foreign_site):
+    result = run_probe(program, foreign_site)
+    probe = result.reports["probe"]
+    assert probe["origin"] == foreign_site
+    assert probe["objects"] == []
+    line = program.wait_for_log(r"Plugin origin whitelist \(the application's own\): (.*)$")[0].group(1)
+    assert line.split(", ") == ["vesk://pelicard", "vesk://vesk", "http://assistant.mail.kestrow.example",
+                                "http://desktop.mail.kestrow.example"]
+    # The main page, one of the application's own, has its objects and handlers.
+    second_start(program)
+    program.wait_for_log(r"\] main handler foreground$")
+
+
+@pytest.mark.skipif(not os.path.exists(LAUNCHER), reason="the origin-list launcher was not built")
+def test_every_origin_gives_a_frame_its_own_objects_and_nothing_of_the_main_page(program, foreign_site):
+    shutil.copyfile(LAUNCHER, program.exe)
+    program.env["VESK_TEST_PLUGIN_ORIGINS"] = "*"
+    result = run_probe(program, foreign_site)
+    assert "Plugin origin whitelist: *" in result.log
+    probe = result.reports["probe"]
+    assert probe["objects"] == OBJECTS
+    # The main page's handlers are not handed to the frame at all ...
+    assert probe["stored"] == {name: {"type": "undefined", "realm": None} for name in STORED}
+    # ... and the error handler it gets is its own, made in its own realm:
+    # its Function is the frame's, not the main page's.
+    assert probe["errorHandlerRealm"] == foreign_site
+    assert probe["errorHandlerMemberRealm"] == foreign_site
+    assert probe["errorHandlerSame"] is True
+    assert probe["afterWrite"] == "undefined"
+    # Its writes took nothing over: every instance message reaches the main
+    # page's handler.
+    second_start(program)
+    program.wait_for_log(r"\] main handler foreground$")
+    second_start(program, "--vesk-startup=exit-process")
+    program.wait_for_log(r"\] main handler exit$")
+    second_start(program, "--upload-extension=" + "bm8gZmlsZQ==")
+    program.wait_for_log(r"\] main handler upload$")
+    assert "HIJACKED" not in program.log()
