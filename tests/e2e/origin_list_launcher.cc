@@ -1,6 +1,7 @@
 // The launcher's own sequence, plus a call of VeskInstallPluginOriginWhiteList
 // with the comma-separated origins of $VESK_TEST_PLUGIN_ORIGINS (the shipped
-// launcher never calls it). test_plugin_origins.py puts it in place of
+// launcher never calls it); the cross-origin targets are those of
+// $VESK_TEST_CROSS_ORIGIN_TARGETS when it is set. test_plugin_origins.py puts it in place of
 // pelicard in its copy of the program directory.
 #include <algorithm>
 #include <cstdlib>
@@ -37,7 +38,11 @@ int main() {
   params.app_name_count = static_cast<int32_t>(std::size(pelicard::deployment::kApplicationNames));
   if (!VeskInitialize(&params)) return 0;
 
-  std::vector<const char*> targets{"https://mail.kestrow.example"};
+  const char* wanted_targets = std::getenv("VESK_TEST_CROSS_ORIGIN_TARGETS");
+  std::vector<std::string> target_texts =
+      Split(wanted_targets ? wanted_targets : "https://mail.kestrow.example");
+  std::vector<const char*> targets;
+  for (const std::string& target : target_texts) targets.push_back(target.c_str());
   VeskInstallCrossOriginWhiteList(pelicard::deployment::kSourceOrigins,
                                   static_cast<int>(std::size(pelicard::deployment::kSourceOrigins)),
                                   targets.data(), static_cast<int>(targets.size()));

@@ -2,6 +2,7 @@
 can reach: the application's page embeds a page served over http by the
 test (pages/foreign/probe.html), which reports what it sees."""
 
+import contextlib
 import functools
 import http.server
 import json
@@ -20,16 +21,25 @@ OBJECTS = ["app", "browser", "os", "security", "winhelper"]
 STORED = ["onUploadFile", "onExitMessage", "onForegroundPreInstance", "onClose"]
 
 
-@pytest.fixture
-def foreign_site():
-    """An http server of another origin (127.0.0.1, a free port) for the frame."""
+@contextlib.contextmanager
+def serve(host):
+    """An http server of pages/foreign on |host| and a free port; yields its origin."""
     handler = functools.partial(QuietHandler, directory=FOREIGN)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    server = http.server.ThreadingHTTPServer((host, 0), handler)
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()
-    yield "http://127.0.0.1:%d" % server.server_address[1]
-    server.shutdown()
-    server.server_close()
+    try:
+        yield "http://%s:%d" % (host, server.server_address[1])
+    finally:
+        server.shutdown()
+        server.server_close()
+
+
+@pytest.fixture
+def foreign_site():
+    """A site of another origin (127.0.0.1) for the frame."""
+    with serve("127.0.0.1") as origin:
+        yield origin
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
@@ -85,3 +95,19 @@ def test_every_origin_gives_a_frame_its_own_objects_and_nothing_of_the_main_page
     second_start(program, "--upload-extension=" + "bm8gZmlsZQ==")
     program.wait_for_log(r"\] main handler upload$")
     assert "HIJACKED" not in program.log()
+
+
+@pytest.mark.skipif(not os.path.exists(LAUNCHER), reason="the origin-list launcher was not built")
+@pytest.mark.xfail(strict=True, reason="the engine keeps letting the page navigated to read the target "
+                   "although the list is cleared at its start and commit; not understood yet")
+def test_the_cross_origin_list_follows_the_main_frame_to_another_origin(program):
+    # The target on 127.0.0.1, the page navigated to on 127.0.0.2: two hosts.
+    with serve("127.0.0.1") as target, serve("127.0.0.2") as other:
+        shutil.copyfile(LAUNCHER, program.exe)
+        program.env["VESK_TEST_CROSS_ORIGIN_TARGETS"] = target
+        run_suite(program, "cross_origin_follow", timeout=150,
+                  files={"follow.json": json.dumps({"data": target + "/data.json",
+                                                    "other": other + "/other_page.html"})})
+        line = program.wait_for_log(r"\] other page (was refused the target|kept reading the target)$",
+                                    timeout=90)[0].group(0)
+        assert "was refused" in line, line

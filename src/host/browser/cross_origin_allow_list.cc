@@ -37,8 +37,12 @@ Patterns Intersection(const Patterns& a, const Patterns& b) {
   return both;
 }
 
-void Apply(WebKitWebView* view, AllowListState* state, Patterns patterns) {
-  if (patterns == state->applied) return;
+// |always|: also when the list did not change. A navigation to another site
+// may move the page to a new web process, which starts with the list as it
+// was when the move began; at the commit that process is the page's, and
+// it must hear the list again.
+void Apply(WebKitWebView* view, AllowListState* state, Patterns patterns, bool always = false) {
+  if (!always && patterns == state->applied) return;
   std::vector<const gchar*> list;
   for (const std::string& pattern : patterns) list.push_back(pattern.c_str());
   list.push_back(nullptr);
@@ -60,7 +64,7 @@ void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
         break;
       case WEBKIT_LOAD_COMMITTED:
         state->committed_url = url;
-        Apply(view, state, PatternsFor(url));
+        Apply(view, state, PatternsFor(url), /*always=*/true);
         break;
       case WEBKIT_LOAD_FINISHED:
         // Also after a load that failed before its commit: the page that
