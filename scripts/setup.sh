@@ -12,7 +12,7 @@ libjsoncpp-dev libminizip-dev zlib1g-dev libssl-dev uuid-dev
 libgtest-dev googletest
 xvfb xauth dbus dbus-x11 at-spi2-core xdotool x11-utils imagemagick
 python3 python3-pytest openssl ccache uidmap
-libglib2.0-bin libglib2.0-dev-bin libxext-dev libxtst-dev xcompmgr x11-xserver-utils
+libglib2.0-bin libglib2.0-dev-bin libxext-dev libxtst-dev xcompmgr x11-xserver-utils openbox
 nautilus
 fonts-wqy-microhei
 desktop-file-utils appstream dpkg-dev file

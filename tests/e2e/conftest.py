@@ -168,3 +168,44 @@ def program(tmp_path, display):
     prog = Program(str(tmp_path), display)
     yield prog
     prog.stop_all()
+
+
+def _supporting_wm_check(env):
+    out = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=env, capture_output=True,
+                         text=True).stdout
+    match = re.search(r"window id # (0x[0-9a-f]+)", out)
+    return match.group(1) if match else None
+
+
+def _window_exists(env, window):
+    return subprocess.run(["xwininfo", "-id", window], env=env, capture_output=True).returncode == 0
+
+
+@pytest.fixture
+def window_manager(program):
+    """A real, light window manager (openbox) on the display for one test:
+    maximising, minimising, activation and moving or sizing with the mouse
+    are its work, and a bare X server does none of them. Request it before
+    the program starts (list it after `program`)."""
+    before = _supporting_wm_check(program.env)
+    config = os.path.join(program.root, "openbox-rc.xml")
+    shutil.copyfile("/etc/xdg/openbox/rc.xml", config)
+    command = ["openbox", "--sm-disable", "--config-file", config]
+    proc = subprocess.Popen(command, env=program.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Ready once it has announced itself with a check window of its own.
+    deadline = time.monotonic() + 30
+    while True:
+        check = _supporting_wm_check(program.env)
+        if check and check != before and _window_exists(program.env, check):
+            break
+        if time.monotonic() > deadline:
+            raise AssertionError("openbox never took the display (another window manager on it?)")
+        if proc.poll() is not None:
+            # The manager of an earlier test may not have let go of the
+            # display yet; openbox gives up at once then, so try again.
+            proc = subprocess.Popen(command, env=program.env, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+        time.sleep(0.05)
+    yield proc
+    proc.terminate()
+    proc.wait(timeout=10)
