@@ -54,6 +54,16 @@ TEST(PopupMenuModelTest, ClickScriptOnlyForTheCommandRange) {
   EXPECT_FALSE(MenuClickScript(0xC000));
 }
 
+TEST(PopupMenuModelTest, AmpersandMarksTheMnemonicAndUnderscoreStaysLiteral) {
+  EXPECT_EQ(MenuLabelWithMnemonic("&Open"), "_Open");
+  EXPECT_EQ(MenuLabelWithMnemonic("Save &As"), "Save _As");
+  EXPECT_EQ(MenuLabelWithMnemonic("Fish && Chips"), "Fish & Chips");
+  EXPECT_EQ(MenuLabelWithMnemonic("snake_case"), "snake__case");
+  EXPECT_EQ(MenuLabelWithMnemonic("end&"), "end");
+  EXPECT_EQ(MenuLabelWithMnemonic("&&&&"), "&&");
+  EXPECT_EQ(MenuLabelWithMnemonic(""), "");
+}
+
 TEST(ErrorProcessorTest, UrlCarriesFailureAndDataInKeyOrderUnescaped) {
   ErrorProcessor& processor = ErrorProcessor::Get();
   processor.ResetForTesting();

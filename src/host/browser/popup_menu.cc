@@ -33,7 +33,7 @@ GtkWidget* BuildMenu(const std::vector<MenuItem>& items, MenuState* state) {
     if (item.kind == MenuItem::Kind::kSeparator) {
       widget = gtk_separator_menu_item_new();
     } else {
-      widget = gtk_menu_item_new_with_label(item.text.c_str());
+      widget = gtk_menu_item_new_with_mnemonic(MenuLabelWithMnemonic(item.text).c_str());
       gtk_widget_set_sensitive(widget, item.enabled);
       if (item.kind == MenuItem::Kind::kSubmenu) {
         gtk_menu_item_set_submenu(GTK_MENU_ITEM(widget), BuildMenu(item.children, state));
@@ -88,7 +88,9 @@ bool ShowPopupMenu(GtkWindow* owner, const std::string& json, std::function<void
                          [](gpointer data) { delete static_cast<MenuState*>(data); });
   if (owner) gtk_menu_attach_to_widget(GTK_MENU(menu), GTK_WIDGET(owner), nullptr);
   g_signal_connect(menu, "deactivate", G_CALLBACK(OnMenuDone), nullptr);
-  if (owner) gtk_window_present(owner);
+  // The menu brings a shown window to the foreground, but never shows a
+  // hidden one: a tray application pops up menus with its window hidden.
+  if (owner && gtk_widget_get_visible(GTK_WIDGET(owner))) gtk_window_present(owner);
   PopUpAtPointer(GTK_MENU(menu), owner);
   return true;
 }

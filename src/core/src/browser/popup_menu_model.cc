@@ -79,4 +79,24 @@ std::optional<std::string> MenuClickScript(int command_id) {
          std::to_string(command_id - kMenuCommandBase) + ")";
 }
 
+std::string MenuLabelWithMnemonic(std::string_view text) {
+  std::string label;
+  label.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '_') {
+      label += "__";  // GTK's marker, shown as itself
+    } else if (c != '&') {
+      label += c;
+    } else if (i + 1 < text.size() && text[i + 1] == '&') {
+      label += '&';  // "&&" shows one ampersand
+      ++i;
+    } else if (i + 1 < text.size()) {
+      label += '_';  // the next character is the mnemonic
+    }
+    // A lone "&" at the end marks nothing and shows nothing.
+  }
+  return label;
+}
+
 }  // namespace vesk

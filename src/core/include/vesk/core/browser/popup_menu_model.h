@@ -33,4 +33,8 @@ std::optional<std::vector<MenuItem>> ParsePopupMenu(std::string_view json);
 // 0x8000..0xBFFF.
 std::optional<std::string> MenuClickScript(int command_id);
 
+// A menu text as GTK labels it: "&x" marks x as the mnemonic, "&&" is a
+// literal ampersand, and GTK's own marker "_" is shown as itself.
+std::string MenuLabelWithMnemonic(std::string_view text);
+
 }  // namespace vesk
