@@ -2,6 +2,8 @@
 
 #include <gdk/gdkkeysyms.h>
 
+#include <algorithm>
+
 #include "browser/modal_dialog_list.h"
 #include "vesk/core/browser/error_processor.h"
 #include "vesk/core/command_line.h"
@@ -23,19 +25,31 @@ void LifeSpanHandler::DoClose(WebKitWebView* view) {
   if (delegate_ && delegate_->GetBrowser() == view) delegate_->DoCloseMainBrowser(view);
 }
 
-void LoadHandler::OnLoadError(WebKitWebView* view, const char* failed_url, const GError* error) {
-  if (error && g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) return;
+bool LoadHandler::OnLoadError(WebKitWebView* view, const char* failed_url, const GError* error) {
+  // Interrupted loads are no errors; the engine shows nothing for them.
+  if (error && g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) return true;
   if (error && g_error_matches(error, WEBKIT_POLICY_ERROR,
                                WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
-    return;
+    return true;
   const std::string failed(failed_url ? failed_url : "");
   const std::string& handler_url = ErrorProcessor::Get().error_handler_url();
   // An error page that fails itself is not retried: that would load forever.
-  if (!handler_url.empty() && failed.rfind(handler_url, 0) == 0) return;
+  if (!handler_url.empty() && failed.rfind(handler_url, 0) == 0) return false;
   const auto url = ErrorProcessor::Get().BuildErrorPageUrl(failed, error ? error->message : "");
-  if (!url || !view) return;
+  if (!url || !view) return false;
   VESK_LOG(INFO) << "Load error page: " << *url;
   webkit_web_view_load_uri(view, url->c_str());
+  return true;
+}
+
+void LoadHandler::OnFrameNavigation(const std::string& url) {
+  constexpr size_t kKept = 64;
+  frame_navigations_.push_back(url);
+  if (frame_navigations_.size() > kKept) frame_navigations_.pop_front();
+}
+
+bool LoadHandler::IsFrameDocument(const std::string& url) const {
+  return std::find(frame_navigations_.begin(), frame_navigations_.end(), url) != frame_navigations_.end();
 }
 
 bool KeyboardHandler::OnKeyEvent(const GdkEventKey* event) {
@@ -106,6 +120,8 @@ ClientHandlers* ClientHandlers::Attach(WebKitWebView* view, ClientHandlersDelega
   g_signal_connect(view, "key-press-event", G_CALLBACK(OnKeyPress), handlers);
   g_signal_connect(view, "context-menu", G_CALLBACK(OnContextMenu), handlers);
   g_signal_connect(view, "run-file-chooser", G_CALLBACK(OnRunFileChooser), handlers);
+  g_signal_connect(view, "decide-policy", G_CALLBACK(OnDecidePolicy), handlers);
+  g_signal_connect(view, "resource-load-started", G_CALLBACK(OnResourceLoadStarted), handlers);
   return handlers;
 }
 
@@ -137,11 +153,45 @@ gboolean ClientHandlers::OnLoadFailed(WebKitWebView* view, WebKitLoadEvent, gcha
       "load-failed",
       [&]() -> gboolean {
         VESK_LOG(WARNING) << "Load failed: " << (uri ? uri : "") << " " << (error ? error->message : "");
-        static_cast<ClientHandlers*>(self)->load_.OnLoadError(view, uri, error);
-        // The engine's own error page is not wanted either way.
-        return TRUE;
+        // Without an error page of the application's the engine shows its own.
+        return static_cast<ClientHandlers*>(self)->load_.OnLoadError(view, uri, error) ? TRUE : FALSE;
       },
       FALSE);
+}
+
+gboolean ClientHandlers::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                        WebKitPolicyDecisionType type, gpointer self) {
+  Guarded("decide-policy", [&] {
+    if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return;
+    WebKitNavigationAction* action =
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    if (uri) static_cast<ClientHandlers*>(self)->load_.OnFrameNavigation(uri);
+  });
+  return FALSE;  // the engine's default decision
+}
+
+void ClientHandlers::OnResourceLoadStarted(WebKitWebView* view, WebKitWebResource* resource,
+                                           WebKitURIRequest* request, gpointer self) {
+  Guarded("resource-load-started", [&] {
+    // The main frame's own failures arrive as load-failed.
+    if (resource == webkit_web_view_get_main_resource(view)) return;
+    const char* uri = webkit_uri_request_get_uri(request);
+    if (!uri || !static_cast<ClientHandlers*>(self)->load_.IsFrameDocument(uri)) return;
+    g_signal_connect_object(resource, "failed", G_CALLBACK(OnFrameDocumentFailed), view, G_CONNECT_DEFAULT);
+  });
+}
+
+void ClientHandlers::OnFrameDocumentFailed(WebKitWebResource* resource, GError* error, gpointer view) {
+  Guarded("frame document failed", [&] {
+    auto* handlers = static_cast<ClientHandlers*>(g_object_get_data(G_OBJECT(view), "vesk-client-handlers"));
+    if (!handlers) return;
+    const char* uri = webkit_web_resource_get_uri(resource);
+    VESK_LOG(WARNING) << "Frame load failed: " << (uri ? uri : "") << " " << (error ? error->message : "");
+    // A failure in any frame loads the error page in the main frame.
+    handlers->load_.OnLoadError(WEBKIT_WEB_VIEW(view), uri, error);
+  });
 }
 
 gboolean ClientHandlers::OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer self) {

@@ -7,7 +7,9 @@
 
 #include <webkit2/webkit2.h>
 
+#include <deque>
 #include <memory>
+#include <string>
 
 #include "browser/handler_base.h"
 
@@ -24,7 +26,19 @@ class LifeSpanHandler : public HandlerBase {
 class LoadHandler : public HandlerBase {
  public:
   using HandlerBase::HandlerBase;
-  void OnLoadError(WebKitWebView* view, const char* failed_url, const GError* error);
+  // A load failed in any frame. True when the error page was loaded in the
+  // main frame (or the failure needs no page); false leaves the engine's own
+  // error display.
+  bool OnLoadError(WebKitWebView* view, const char* failed_url, const GError* error);
+
+  // The engine reports only the main frame's failures itself. A frame's
+  // document is recognised as the load of a URL a frame navigated to.
+  void OnFrameNavigation(const std::string& url);
+  bool IsFrameDocument(const std::string& url) const;
+
+ private:
+  // The most recent frame navigations; a few suffice, a page can start many.
+  std::deque<std::string> frame_navigations_;
 };
 
 class KeyboardHandler : public HandlerBase {
@@ -93,6 +107,11 @@ class ClientHandlers {
   static gboolean OnContextMenu(WebKitWebView* view, WebKitContextMenu* menu, GdkEvent* event,
                                 WebKitHitTestResult* hit, gpointer self);
   static gboolean OnRunFileChooser(WebKitWebView* view, WebKitFileChooserRequest* request, gpointer self);
+  static gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
+                                 WebKitPolicyDecisionType type, gpointer self);
+  static void OnResourceLoadStarted(WebKitWebView* view, WebKitWebResource* resource,
+                                    WebKitURIRequest* request, gpointer self);
+  static void OnFrameDocumentFailed(WebKitWebResource* resource, GError* error, gpointer view);
 
   // In the order the handlers are created.
   DragHandler drag_;
