@@ -43,6 +43,51 @@ long WindowPid(Display* display, Window window) {
   return 0;
 }
 
+bool HasWindowType(Display* display, Window window, const std::set<Atom>& types) {
+  static Atom type_atom = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, after = 0;
+  unsigned char* data = nullptr;
+  bool found = false;
+  if (XGetWindowProperty(display, window, type_atom, 0, 16, False, XA_ATOM, &type, &format, &items, &after,
+                         &data) == Success &&
+      data && format == 32) {
+    const auto* atoms = reinterpret_cast<const unsigned long*>(data);
+    for (unsigned long i = 0; i < items && !found; ++i) found = types.count(static_cast<Atom>(atoms[i])) > 0;
+  }
+  if (data) XFree(data);
+  return found;
+}
+
+// The processes that own the desktop and its panels: the owners of the
+// windows typed desktop or dock. A window manager may have put a frame
+// around a client, so one level below each top-level window is looked at
+// too.
+std::set<long> ShellProcesses(Display* display) {
+  const std::set<Atom> shell_types{XInternAtom(display, "_NET_WM_WINDOW_TYPE_DESKTOP", False),
+                                   XInternAtom(display, "_NET_WM_WINDOW_TYPE_DOCK", False)};
+  std::set<long> pids;
+  auto look_at = [&](Window window) {
+    if (!HasWindowType(display, window, shell_types)) return false;
+    if (const long pid = WindowPid(display, window)) pids.insert(pid);
+    return true;
+  };
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return pids;
+  for (unsigned int i = 0; i < count; ++i) {
+    if (look_at(children[i])) continue;
+    Window *inner = nullptr, inner_root = 0, inner_parent = 0;
+    unsigned int inner_count = 0;
+    if (!XQueryTree(display, children[i], &inner_root, &inner_parent, &inner, &inner_count)) continue;
+    for (unsigned int j = 0; j < inner_count; ++j) look_at(inner[j]);
+    if (inner) XFree(inner);
+  }
+  if (children) XFree(children);
+  return pids;
+}
+
 // The top-level (child of the root) window under a point.
 Window TopLevelAt(Display* display, int x, int y) {
   const Window root = DefaultRootWindow(display);
@@ -84,11 +129,17 @@ bool HasFullScreenWindowOfOtherProcess() {
   const int corners[4][2] = {
       {area.x + 1, area.y + 1}, {area.x + 1, bottom}, {right, area.y + 1}, {right, bottom}};
   std::set<long> pids;
+  long bottom_left_pid = 0;
   for (const auto& corner : corners) {
     const Window window = TopLevelAt(display, corner[0], corner[1]);
     if (!window) return false;
-    pids.insert(WindowPid(display, window));
+    const long pid = WindowPid(display, window);
+    if (corner[0] == area.x + 1 && corner[1] == bottom) bottom_left_pid = pid;
+    pids.insert(pid);
   }
+  // The desktop or a panel at the bottom-left corner: nothing covers the
+  // screen, even when the desktop's own window fills it.
+  if (bottom_left_pid != 0 && ShellProcesses(display).count(bottom_left_pid)) return false;
   // The application's own windows count like any other.
   return pids.size() == 1 && *pids.begin() != 0;
 }
