@@ -10,6 +10,7 @@
 
 #include "channel_client.h"
 #include "extension_state.h"
+#include "handler_base.h"
 #include "page_handlers.h"
 #include "plugin_base/context_scope.h"
 #include "plugins/app.h"
@@ -17,7 +18,6 @@
 #include "plugins/os.h"
 #include "plugins/security.h"
 #include "plugins/winhelper.h"
-#include "vesk/core/browser/console_message.h"
 #include "vesk/core/channel/page_messages.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/guarded.h"
@@ -105,8 +105,7 @@ void OnConsoleMessage(WebKitWebPage*, WebKitConsoleMessage* message, gpointer) {
     const guint line = webkit_console_message_get_line(message);
     const char* text = webkit_console_message_get_text(message);
     G_GNUC_END_IGNORE_DEPRECATIONS
-    VESK_LOG(INFO) << vesk::FormatConsoleMessage(source ? source : "", static_cast<int>(line),
-                                                 text ? text : "");
+    LogConsoleMessage(source ? source : "", static_cast<int>(line), text ? text : "");
   });
 }
 
