@@ -64,14 +64,11 @@ bool UiApp::Initialize(const UiSettings& settings) {
 // SIGTERM and SIGINT end the application the way closing it does, so the
 // exit path (registrations, IO drain, engine shutdown) always runs.
 int UiApp::OnTerminationSignal(void* self) {
-  auto* app = static_cast<UiApp*>(self);
+  (void)self;
   VESK_LOG(INFO) << "Termination signal received; exiting.";
-  if (app->main_window_)
-    gtk_widget_destroy(GTK_WIDGET(app->main_window_->window()));
-  else
-    ModalDialogList::Get().CloseAllAndQuit();
-  // Stays installed (a repeated signal finds no window and does nothing), so
-  // Run can remove it unconditionally.
+  // The way app.exit ends it: system dialogs cancelled, then the loop ends.
+  ModalDialogList::Get().CloseAllAndQuit();
+  // Stays installed, so Run can remove it unconditionally.
   return G_SOURCE_CONTINUE;
 }
 
@@ -96,6 +93,12 @@ void UiApp::StartDevReload() {
 void UiApp::OnMainWindowDestroyed() {
   VESK_REQUIRE_MAIN_THREAD();
   main_window_ = nullptr;
+  VESK_LOG(INFO) << "Main window destroyed";
+}
+
+void UiApp::OnLastWindowDestroyed() {
+  if (!running_) return;
+  VESK_LOG(INFO) << "Last window destroyed; exiting.";
   // The loop ends once no system dialog is open any more.
   ModalDialogList::Get().CloseAllAndQuit();
 }
@@ -119,10 +122,13 @@ bool UiApp::Run(const std::string& start_url) {
   // Termination signals are honoured from here on, before any window exists.
   const guint term_source = g_unix_signal_add(SIGTERM, OnTerminationSignal, this);
   const guint int_source = g_unix_signal_add(SIGINT, OnTerminationSignal, this);
+  running_ = true;
   CreateMainWindow(start_url);
   VESK_VLOG(1) << "start-up: main window created";
   StartDevReload();
-  gtk_main();
+  // A main window that could not be made leaves nothing to end the loop.
+  if (BrowserHost::window_count() > 0) gtk_main();
+  running_ = false;
   dev_reload_.reset();
   g_source_remove(term_source);
   g_source_remove(int_source);

@@ -39,8 +39,12 @@ class UiApp {
   // For the tray, which re-adds its icon when the panel restarts.
   unsigned taskbar_message() const { return taskbar_message_; }
 
-  // The main window was destroyed: leave the main loop.
+  // The main window was destroyed; the application goes on (other windows,
+  // or app.exit, end it).
   void OnMainWindowDestroyed();
+  // No host window is left: nothing could ever end the application again,
+  // so the main loop ends (once no system dialog is open).
+  void OnLastWindowDestroyed();
   // The main window, or null before Run and after it is gone.
   BrowserHost* main_window() const { return main_window_; }
 
@@ -54,6 +58,7 @@ class UiApp {
 
   BrowserHost* main_window_ = nullptr;
   std::unique_ptr<DevReloadWatcher> dev_reload_;
+  bool running_ = false;
   unsigned taskbar_message_ = 0;
   std::vector<CrossOriginEntry> cross_origin_entries_;
   std::vector<std::string> plugin_origins_;

@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <unordered_map>
+#include <vector>
 
 #include "browser/client_handlers.h"
 #include "browser/cross_origin_allow_list.h"
@@ -106,7 +107,9 @@ bool BrowserHost::Create(const Rect& rect, bool tool_window) {
   const int width = rect.width() > 0 ? rect.width() : kDefaultWidth;
   const int height = rect.height() > 0 ? rect.height() : kDefaultHeight;
   gtk_window_set_default_size(window_, width, height);
+  asked_size_ = Size{width, height};
   gtk_window_move(window_, rect.left, rect.top);
+  ++window_count_;
   ConnectWindowSignals();
   ApplySizeLimits();
   VESK_VLOG(1) << "start-up: window created";
@@ -253,7 +256,7 @@ void BrowserHost::OnTrayButton(bool left, bool press) {
 
 void BrowserHost::OnTaskbarCreated() {
   if (!browser_) {
-    VESK_LOG(INFO) << "Here is no browser to execute javascript function when task bar restart";
+    VESK_PLOG(INFO) << "Here is no browser to execute javascript function when task bar restart";
     return;
   }
   ExecuteScript("app && app.onTaskbarRestart && app.onTaskbarRestart()");
@@ -270,12 +273,21 @@ bool BrowserHost::IsAeroStyleEnabled() {
 
 void BrowserHost::OnLostActivation() {
   // Only losing the foreground to another program counts: when another of
-  // our windows became active, nothing happens.
-  g_autoptr(GList) toplevels = gtk_window_list_toplevels();
+  // our windows became active, nothing happens. The application as a whole
+  // lost it, so every window with a page hears of it.
+  std::vector<BrowserHost*> hosts;
   bool ours_active = false;
-  for (GList* item = toplevels; item; item = item->next)
+  g_autoptr(GList) toplevels = gtk_window_list_toplevels();
+  for (GList* item = toplevels; item; item = item->next) {
     if (gtk_window_is_active(GTK_WINDOW(item->data))) ours_active = true;
-  if (!ours_active) ExecuteScript("winhelper && winhelper.onLoseFocus && winhelper.onLoseFocus()");
+    GtkWidget* child = GTK_IS_BIN(item->data) ? gtk_bin_get_child(GTK_BIN(item->data)) : nullptr;
+    if (BrowserHost* host =
+            child && WEBKIT_IS_WEB_VIEW(child) ? FromWebView(WEBKIT_WEB_VIEW(child)) : nullptr)
+      hosts.push_back(host);
+  }
+  if (ours_active) return;
+  for (BrowserHost* host : hosts)
+    if (host->browser_) host->ExecuteScript("winhelper && winhelper.onLoseFocus && winhelper.onLoseFocus()");
 }
 
 void BrowserHost::OnDestroy(GtkWidget*, gpointer self) {
@@ -286,7 +298,9 @@ void BrowserHost::OnDestroy(GtkWidget*, gpointer self) {
     host->OnMainBrowserClosed();
     host->window_ = nullptr;
     delete host;
+    --window_count_;
     if (was_main) UiApp::Get().OnMainWindowDestroyed();
+    if (window_count_ == 0) UiApp::Get().OnLastWindowDestroyed();
   });
 }
 

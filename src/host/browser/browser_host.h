@@ -41,6 +41,8 @@ class BrowserHost : public ClientHandlersDelegate {
   GtkWindow* window() const { return window_; }
   WebKitWebView* web_view() const { return browser_; }
   bool is_main_window() const { return is_main_window_; }
+  // Host windows that exist (shown or hidden) in this process.
+  static int window_count() { return window_count_; }
 
   // Centres on the work area of the nearest monitor, kept inside it; size
   // and stacking order unchanged, not activated.
@@ -97,6 +99,14 @@ class BrowserHost : public ClientHandlersDelegate {
 
   void ConnectWindowSignals();
   void ApplySizeLimits();
+  SizeLimits CurrentSizeLimits() const;
+  bool WithinSizeLimits(int width, int height) const;
+  // Puts lifted size limits back in force (the user is about to size the
+  // window, or it is being maximised).
+  void EnforceSizeLimits();
+  // A size the page asked for, applied whatever the size limits say.
+  void ResizeAsAsked(int width, int height);
+  bool IsShown() const;
   bool IsMaximized() const;
   bool IsMinimized() const;
   void OnLostActivation();
@@ -111,6 +121,7 @@ class BrowserHost : public ClientHandlersDelegate {
   static void OnReadyToShow(WebKitWebView* view, gpointer self);
   static void OnInspectorClosed(WebKitWebInspector* inspector, gpointer self);
 
+  static inline int window_count_ = 0;
   const bool is_main_window_;
   GtkWindow* window_ = nullptr;
   WebKitWebView* browser_ = nullptr;
@@ -119,6 +130,11 @@ class BrowserHost : public ClientHandlersDelegate {
   bool inspector_watched_ = false;
   std::optional<Size> maximum_size_;
   std::optional<Size> minimum_size_;
+  // The page gave the window a size outside its limits; the hints that
+  // enforce them are off until the user sizes the window.
+  bool size_limits_lifted_ = false;
+  // The size the window was created with or the page last asked for.
+  Size asked_size_;
   double opacity_ = 1.0;
   bool layered_ = false;
   bool topmost_ = false;

@@ -90,6 +90,8 @@ bool BrowserHost::IsMinimized() const {
   return gdk_window && (gdk_window_get_state(gdk_window) & GDK_WINDOW_STATE_ICONIFIED);
 }
 
+bool BrowserHost::IsShown() const { return window_ && gtk_widget_get_visible(GTK_WIDGET(window_)); }
+
 void BrowserHost::PopUpMenu(const std::string& json) {
   ShowPopupMenu(window_, json, [alive = std::weak_ptr<bool>(alive_), this](int command_id) {
     if (alive.expired()) return;
@@ -110,12 +112,14 @@ std::string BrowserHost::SetPosition(const PositionRequest& request) {
   const WindowPosition current = GetPosition();
   const WindowRect target = ApplyPositionRequest(current.rect, request);
   gtk_window_move(window_, target.left, target.top);
-  if (target.width() > 0 && target.height() > 0) gtk_window_resize(window_, target.width(), target.height());
+  if (target.width() > 0 && target.height() > 0) ResizeAsAsked(target.width(), target.height());
   if (request.topmost.type == PositionRequest::Type::kValid) {
     topmost_ = request.topmost.value;
     gtk_window_set_keep_above(window_, topmost_);
   }
-  if (request.active.type == PositionRequest::Type::kValid && request.active.value)
+  // Activation brings a shown window to the foreground; it never shows a
+  // hidden one (presenting a GTK window would map it).
+  if (request.active.type == PositionRequest::Type::kValid && request.active.value && IsShown())
     gtk_window_present(window_);
   return error;
 }
@@ -145,14 +149,40 @@ WindowPosition BrowserHost::GetPosition() {
 
 void BrowserHost::SetSizeLimit(int width, int height, bool is_maximum) {
   (is_maximum ? maximum_size_ : minimum_size_) = Size{width, height};
+  // New limits never resize the window; they bound the user's next sizing.
+  // The size last asked for is what GTK would hold to the limits (the
+  // window's own size may not have caught up with it yet).
+  size_limits_lifted_ = !WithinSizeLimits(asked_size_.width, asked_size_.height);
   ApplySizeLimits();
 }
 
-void BrowserHost::ApplySizeLimits() {
+SizeLimits BrowserHost::CurrentSizeLimits() const {
   const GdkRectangle area = PrimaryWorkArea(window_);
   // An undecorated window has no sizing frame of its own.
-  const SizeLimits limits = ComputeSizeLimits(Size{area.width, area.height}, IsMaximized(), Size{0, 0},
-                                              minimum_size_, maximum_size_);
+  return ComputeSizeLimits(Size{area.width, area.height}, IsMaximized(), Size{0, 0}, minimum_size_,
+                           maximum_size_);
+}
+
+bool BrowserHost::WithinSizeLimits(int width, int height) const {
+  const SizeLimits limits = CurrentSizeLimits();
+  return width >= limits.minimum.width && height >= limits.minimum.height && width <= limits.maximum.width &&
+         height <= limits.maximum.height;
+}
+
+void BrowserHost::ApplySizeLimits() {
+  // The limits bound what the user does with the mouse (and maximising).
+  // GTK and the window manager hold every size to the geometry hints, so
+  // while the page has given the window a size outside the limits the
+  // hints are lifted; they come back when the user starts sizing the window,
+  // when it is maximised, or when a size inside the limits is asked for.
+  if (size_limits_lifted_) {
+    GdkGeometry geometry{};
+    geometry.min_width = 1;
+    geometry.min_height = 1;
+    gtk_window_set_geometry_hints(window_, nullptr, &geometry, GDK_HINT_MIN_SIZE);
+    return;
+  }
+  const SizeLimits limits = CurrentSizeLimits();
   GdkGeometry geometry{};
   geometry.min_width = std::max(1, limits.minimum.width);
   geometry.min_height = std::max(1, limits.minimum.height);
@@ -160,6 +190,23 @@ void BrowserHost::ApplySizeLimits() {
   geometry.max_height = std::max(geometry.min_height, limits.maximum.height);
   gtk_window_set_geometry_hints(window_, nullptr, &geometry,
                                 static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
+}
+
+void BrowserHost::EnforceSizeLimits() {
+  if (!size_limits_lifted_) return;
+  size_limits_lifted_ = false;
+  ApplySizeLimits();
+}
+
+void BrowserHost::ResizeAsAsked(int width, int height) {
+  // The page's own sizes are not bound by the limits (only the user's are).
+  const bool lifted = !WithinSizeLimits(width, height);
+  if (lifted != size_limits_lifted_) {
+    size_limits_lifted_ = lifted;
+    ApplySizeLimits();
+  }
+  asked_size_ = Size{width, height};
+  gtk_window_resize(window_, width, height);
 }
 
 void BrowserHost::SetTitle(const std::string& title) { gtk_window_set_title(window_, title.c_str()); }
@@ -193,14 +240,20 @@ void BrowserHost::SetOpacity(double opacity) {
 
 void BrowserHost::BringToTop() {
   if (IsMinimized()) gtk_window_deiconify(window_);
+  // Above everything for a moment, then an ordinary window again: raised
+  // over all other ordinary windows, and no longer topmost.
   gtk_window_set_keep_above(window_, TRUE);
-  gtk_window_set_keep_above(window_, topmost_);
+  gtk_window_set_keep_above(window_, FALSE);
+  topmost_ = false;
   gtk_widget_show(GTK_WIDGET(window_));
   gtk_window_present(window_);
   if (browser_) gtk_widget_grab_focus(GTK_WIDGET(browser_));
 }
 
 void BrowserHost::ShowWindow(ShowCommand command) {
+  // Restoring, minimising and maximising a hidden window also show it, in
+  // that state; GTK takes the state first, so the window maps in it.
+  const bool hidden = !IsShown();
   switch (command) {
     case ShowCommand::kShow:
       Show();
@@ -211,12 +264,16 @@ void BrowserHost::ShowWindow(ShowCommand command) {
     case ShowCommand::kRestore:
       gtk_window_deiconify(window_);
       gtk_window_unmaximize(window_);
+      if (hidden) Show();
       break;
     case ShowCommand::kMinimize:
       gtk_window_iconify(window_);
+      if (hidden) gtk_widget_show(GTK_WIDGET(window_));  // minimised, not activated
       break;
     case ShowCommand::kMaximize:
+      EnforceSizeLimits();  // the limits bound the maximised size
       gtk_window_maximize(window_);
+      if (hidden) Show();
       break;
   }
 }
@@ -232,6 +289,7 @@ void BrowserHost::BeginMoveDrag() {
 
 void BrowserHost::BeginResizeDrag(GdkWindowEdge edge) {
   if (IsMinimized() || IsMaximized()) return;
+  EnforceSizeLimits();  // the user's sizing is bound by the limits
   GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window_));
   GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
   int x = 0, y = 0;
