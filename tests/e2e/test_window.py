@@ -424,6 +424,27 @@ def test_minimize_shows_a_hidden_window_minimized(program, window_manager):
     assert "_NET_WM_STATE_HIDDEN" in net_wm_state(program, window)
 
 
+def test_drag_window_moves_the_window_with_the_mouse(program, window_manager):
+    proc = start(program, "drag")
+    host = program.main_window(proc.pid)
+    wait_for(lambda: program.window_geometry(host) == (100, 100, 400, 300), what="the page's place",
+             state=lambda: program.window_geometry(host))
+    xdotool = ["xdotool"]
+    subprocess.run(xdotool + ["mousemove", "300", "250", "mousedown", "1"], env=program.env, check=True)
+    program.wait_for_log(CONSOLE + "action 0 ok$")  # the page asked for the drag from its mouse press
+    step = [0]
+
+    def dragged():
+        # The window manager takes the drag over once it has the page's
+        # request; every pointer motion after that moves the window.
+        step[0] += 1
+        subprocess.run(xdotool + ["mousemove", str(380 + step[0] % 2), "310"], env=program.env, check=True)
+        x, y = program.window_geometry(host)[:2]
+        return abs(x - 180) <= 2 and abs(y - 160) <= 2
+    wait_for(dragged, what="the window to follow the pointer", state=lambda: program.window_geometry(host))
+    subprocess.run(xdotool + ["mouseup", "1"], env=program.env, check=True)
+
+
 def test_size_limits_bound_the_user_but_not_the_page(program, window_manager):
     proc = start(program, "limits-wm")
     host = program.main_window(proc.pid)
