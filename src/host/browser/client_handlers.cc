@@ -188,6 +188,8 @@ void ClientHandlers::OnFrameDocumentFailed(WebKitWebResource* resource, GError* 
     auto* handlers = static_cast<ClientHandlers*>(g_object_get_data(G_OBJECT(view), "vesk-client-handlers"));
     if (!handlers) return;
     const char* uri = webkit_web_resource_get_uri(resource);
+    // A frame removed or navigated away while loading is no failure.
+    if (error && g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) return;
     VESK_LOG(WARNING) << "Frame load failed: " << (uri ? uri : "") << " " << (error ? error->message : "");
     // A failure in any frame loads the error page in the main frame.
     handlers->load_.OnLoadError(WEBKIT_WEB_VIEW(view), uri, error);
