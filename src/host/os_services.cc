@@ -16,31 +16,35 @@
 namespace vesk {
 namespace {
 
-long WindowPid(Display* display, Window window) {
+long OwnPid(Display* display, Window window) {
   static Atom pid_atom = XInternAtom(display, "_NET_WM_PID", False);
-  // The pid is set on the client's top-level window; walk up from the hit.
-  Window current = window;
-  for (int depth = 0; current && depth < 16; ++depth) {
-    Atom type = None;
-    int format = 0;
-    unsigned long items = 0, after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, current, pid_atom, 0, 1, False, XA_CARDINAL, &type, &format, &items,
-                           &after, &data) == Success &&
-        data && items == 1) {
-      const long pid = static_cast<long>(*reinterpret_cast<unsigned long*>(data));
-      XFree(data);
-      return pid;
-    }
-    if (data) XFree(data);
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(display, current, &root, &parent, &children, &count)) break;
-    if (children) XFree(children);
-    if (parent == root) break;
-    current = parent;
-  }
-  return 0;
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, after = 0;
+  unsigned char* data = nullptr;
+  long pid = 0;
+  if (XGetWindowProperty(display, window, pid_atom, 0, 1, False, XA_CARDINAL, &type, &format, &items, &after,
+                         &data) == Success &&
+      data && items == 1 && format == 32)
+    pid = static_cast<long>(*reinterpret_cast<unsigned long*>(data));
+  if (data) XFree(data);
+  return pid;
+}
+
+// The owner of a top-level window: its own _NET_WM_PID, or, when a window
+// manager has put a frame around the client, the client's inside the frame.
+constexpr int kFrameDepth = 3;
+
+long WindowPid(Display* display, Window window, int depth = 1) {
+  if (const long pid = OwnPid(display, window)) return pid;
+  if (depth >= kFrameDepth) return 0;
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(display, window, &root, &parent, &children, &count)) return 0;
+  long pid = 0;
+  for (unsigned int i = count; i > 0 && !pid; --i) pid = WindowPid(display, children[i - 1], depth + 1);
+  if (children) XFree(children);
+  return pid;
 }
 
 bool HasWindowType(Display* display, Window window, const std::set<Atom>& types) {
@@ -60,30 +64,33 @@ bool HasWindowType(Display* display, Window window, const std::set<Atom>& types)
   return found;
 }
 
+// Adds the owners of |window| and the windows inside it (a window manager's
+// frame holds its client) that are typed desktop or dock.
+void AddShellProcesses(Display* display, Window window, const std::set<Atom>& shell_types, int depth,
+                       std::set<long>* pids) {
+  if (HasWindowType(display, window, shell_types)) {
+    if (const long pid = OwnPid(display, window)) pids->insert(pid);
+    return;
+  }
+  if (depth >= kFrameDepth) return;
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(display, window, &root, &parent, &children, &count)) return;
+  for (unsigned int i = 0; i < count; ++i)
+    AddShellProcesses(display, children[i], shell_types, depth + 1, pids);
+  if (children) XFree(children);
+}
+
 // The processes that own the desktop and its panels: the owners of the
-// windows typed desktop or dock. A window manager may have put a frame
-// around a client, so one level below each top-level window is looked at
-// too.
+// windows typed desktop or dock.
 std::set<long> ShellProcesses(Display* display) {
   const std::set<Atom> shell_types{XInternAtom(display, "_NET_WM_WINDOW_TYPE_DESKTOP", False),
                                    XInternAtom(display, "_NET_WM_WINDOW_TYPE_DOCK", False)};
   std::set<long> pids;
-  auto look_at = [&](Window window) {
-    if (!HasWindowType(display, window, shell_types)) return false;
-    if (const long pid = WindowPid(display, window)) pids.insert(pid);
-    return true;
-  };
   Window root = 0, parent = 0, *children = nullptr;
   unsigned int count = 0;
   if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return pids;
-  for (unsigned int i = 0; i < count; ++i) {
-    if (look_at(children[i])) continue;
-    Window *inner = nullptr, inner_root = 0, inner_parent = 0;
-    unsigned int inner_count = 0;
-    if (!XQueryTree(display, children[i], &inner_root, &inner_parent, &inner, &inner_count)) continue;
-    for (unsigned int j = 0; j < inner_count; ++j) look_at(inner[j]);
-    if (inner) XFree(inner);
-  }
+  for (unsigned int i = 0; i < count; ++i) AddShellProcesses(display, children[i], shell_types, 1, &pids);
   if (children) XFree(children);
   return pids;
 }

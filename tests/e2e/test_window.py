@@ -445,6 +445,17 @@ def test_drag_window_moves_the_window_with_the_mouse(program, window_manager):
     subprocess.run(xdotool + ["mouseup", "1"], env=program.env, check=True)
 
 
+def test_full_screen_test_sees_windows_inside_the_frames_of_a_window_manager(program, window_manager):
+    """The window manager frames every client window, and the frame carries
+    no owner of its own: the owner is the client's inside it."""
+    proc = start(program, "fullscreen")
+    host = program.main_window(proc.pid)
+    width, height = screen_work_area(program)
+    wait_for(lambda: program.window_geometry(host) == (0, 0, width, height), what="the window on the whole screen",
+             state=lambda: program.window_geometry(host))
+    run_action(program, 0, host, "true")
+
+
 def test_size_limits_bound_the_user_but_not_the_page(program, window_manager):
     proc = start(program, "limits-wm")
     host = program.main_window(proc.pid)
