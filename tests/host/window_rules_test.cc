@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 
 #include "browser/browser_host.h"
 #include "host_test_util.h"
@@ -100,6 +101,24 @@ TEST_F(WindowRulesTest, BringToTopLeavesTheWindowNotTopmost) {
   ASSERT_TRUE(host->GetPosition().topmost);
   host->BringToTop();
   EXPECT_FALSE(host->GetPosition().topmost);
+}
+
+TEST_F(WindowRulesTest, InfiniteOpacitiesAreNumbersLikeAnyOther) {
+  BrowserHost* host = Open("<p>x</p>", true);
+  auto opacity_property = [host] {
+    return testing::CardinalProperty(host->window(), "_NET_WM_WINDOW_OPACITY");
+  };
+  host->SetOpacity(0.5);
+  ASSERT_TRUE(SpinUntil([&] { return opacity_property().has_value(); }));
+  // At least 1: opaque again, the last applied value still reported.
+  host->SetOpacity(INFINITY);
+  EXPECT_EQ(host->GetOpacity(), 0.5);
+  EXPECT_TRUE(SpinUntil([&] { return !opacity_property() || *opacity_property() == 0xFFFFFFFFu; }));
+  // Negative on a translucent window: the alpha arithmetic, stored as given.
+  host->SetOpacity(0.25);
+  host->SetOpacity(-INFINITY);
+  EXPECT_EQ(host->GetOpacity(), -INFINITY);
+  EXPECT_TRUE(SpinUntil([&] { return opacity_property() == 0u; }));
 }
 
 XSizeHints NormalHints(GtkWindow* window) {

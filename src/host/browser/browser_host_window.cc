@@ -231,7 +231,9 @@ void BrowserHost::SetOpacity(double opacity) {
   if (opacity == opacity_ && !(layered_ && !was_layered)) return;
   if (!layered_) return;  // the alpha applies to translucent windows only
   const double truncated = std::trunc(opacity * 255.0);
-  double alpha = std::fmod(truncated, 256.0);
+  // Values this large are whole multiples of 256 in their low bits; an
+  // infinite one (-Infinity) is taken the same way: alpha 0.
+  double alpha = std::isfinite(truncated) ? std::fmod(truncated, 256.0) : 0.0;
   if (alpha < 0) alpha += 256.0;
   gdk_window_set_opacity(gdk_window, alpha / 255.0);
   if (shadow_frame_) shadow_frame_->SetConstantAlpha(opacity);
