@@ -145,6 +145,10 @@ std::optional<Json::Value> CallHost(vesk::channel::Op op, guint64 page_id, Json:
                                     std::string* exception) {
   const vesk::channel::Response response = ChannelClient::Get().Call(op, page_id, std::move(args));
   if (response.error == Error::kOk) return response.result;
+  // A page whose window is gone gets undefined (or nothing done), as when a
+  // window-level member finds no window; only a host that does not answer
+  // properly is an error.
+  if (response.error == Error::kNoWindow) return std::nullopt;
   *exception = std::string("host call failed: ") + vesk::channel::ErrorText(response.error);
   return std::nullopt;
 }

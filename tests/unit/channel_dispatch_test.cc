@@ -4,6 +4,7 @@
 // error. Also the user messages' payloads and the extension's start data.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <map>
 #include <string>
@@ -59,6 +60,7 @@ class RecordingHost final : public HostEnd, public WindowDelegates, public Servi
   RECORD(Exit)
   RECORD(PopUpMenu)
   RECORD(LaunchWindow)
+  RECORD(EndLaunch)
   RECORD(SetWindowIcon)
   RECORD(SetWindowPosition)
   RECORD(GetWindowPosition)
@@ -267,9 +269,20 @@ TEST(ChannelDispatchTest, UnknownOperationsAndLenientMembers) {
   const Json::Value encoded = EncodeMembers(left_alone);
   EXPECT_FALSE(encoded.isMember("known"));
   EXPECT_FALSE(DecodeMembers<op::SizeWindow::Result>(encoded)->known);
-  // A value JSON cannot carry is not sent, so the receiver refuses it.
+  // NaN is not sent, so the receiver refuses it; infinities are numbers to a
+  // page and travel by name.
   EXPECT_FALSE(DecodeMembers<op::SetWindowOpacity::Request>(
       EncodeMembers(op::SetWindowOpacity::Request{std::numeric_limits<double>::quiet_NaN()})));
+  for (const double infinity : {HUGE_VAL, -HUGE_VAL}) {
+    const Json::Value sent = EncodeMembers(op::SetWindowOpacity::Request{infinity});
+    EXPECT_TRUE(sent["opacity"].isString());
+    const auto received = DecodeMembers<op::SetWindowOpacity::Request>(sent);
+    ASSERT_TRUE(received);
+    EXPECT_EQ(received->opacity, infinity);
+  }
+  args = Json::Value(Json::objectValue);
+  args["opacity"] = "infinity";
+  EXPECT_FALSE(DecodeMembers<op::SetWindowOpacity::Request>(args));
 }
 
 TEST(ChannelDispatchTest, NamesOfShowCommandsAndEdges) {

@@ -77,6 +77,10 @@ class BrowserHost : public ClientHandlersDelegate {
   // Records the launch the page is about to make through window.open; the
   // next view its page asks for becomes a new host window with these values.
   void LaunchWindow(const LaunchRequest& request);
+  // The page's window.open for the launch has returned: an announcement it
+  // did not use (the engine refused the URL, the page or frame may not open
+  // windows) must not make a later window.open a launch.
+  void EndLaunch() { pending_launch_.reset(); }
   void SetIcon(const std::string& file_path);
   // Returns the error text ("" when none).
   std::string SetPosition(const PositionRequest& request);

@@ -52,6 +52,10 @@ class WindowEnd final : public channel::WindowDelegates {
     host_->LaunchWindow(request);
     return {};
   }
+  op::EndLaunch::Result Handle(const op::EndLaunch::Request&) override {
+    host_->EndLaunch();
+    return {};
+  }
   op::SetWindowIcon::Result Handle(const op::SetWindowIcon::Request& request) override {
     host_->SetIcon(request.path);
     return {};

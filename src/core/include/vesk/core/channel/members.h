@@ -16,6 +16,7 @@
 #include <json/json.h>
 
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -58,16 +59,28 @@ struct MemberCodec<bool> {
   }
 };
 
-// JSON has no NaN or infinities: such a value is not encoded, so the
-// receiver refuses the struct.
+// JSON has no infinities: they travel as the strings "Infinity" and
+// "-Infinity" (a page may pass them, and they are numbers to it). NaN is not
+// encoded, so the receiver refuses the struct.
 template <>
 struct MemberCodec<double> {
   static void Encode(double value, Json::Value* parent, const char* name) {
-    if (std::isfinite(value)) (*parent)[name] = value;
+    if (std::isfinite(value))
+      (*parent)[name] = value;
+    else if (std::isinf(value))
+      (*parent)[name] = value > 0 ? "Infinity" : "-Infinity";
   }
   static bool Decode(const Json::Value& parent, const char* name, double* value) {
     const Json::Value* member = parent.find(name, name + std::char_traits<char>::length(name));
-    if (!member || !member->isNumeric()) return false;
+    if (!member) return false;
+    if (member->isString()) {
+      const std::string text = member->asString();
+      if (text != "Infinity" && text != "-Infinity") return false;
+      *value =
+          text[0] == '-' ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+      return true;
+    }
+    if (!member->isNumeric()) return false;
     *value = member->asDouble();
     return true;
   }

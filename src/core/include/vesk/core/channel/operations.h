@@ -35,6 +35,7 @@ enum class Op : uint32_t {
   kWinDragWindow = 31,
   kWinSizeWindow = 32,
   kWinGetWindowInfo = 33,
+  kWinEndLaunch = 34,
   kOsIsAeroStyleEnabled = 40,
   kOsNavigateExternal = 41,
   kOsHasFullScreenWindow = 42,
@@ -228,6 +229,13 @@ struct SetWindowOpacity : WindowOperation<Op::kWinSetOpacity, WinhelperDelegate>
     double opacity = 1;
     static void Members(auto& self, auto&& member) { member("opacity", self.opacity); }
   };
+  struct Result : NoMembers {};
+};
+
+// winhelper.launchWindow has made its window.open call, whatever came of
+// it: the announcement it made is spent.
+struct EndLaunch : WindowOperation<Op::kWinEndLaunch, WinhelperDelegate> {
+  struct Request : NoMembers {};
   struct Result : NoMembers {};
 };
 
@@ -448,7 +456,7 @@ using AllOperations =
                   op::GetWindowInfo, op::IsAeroStyleEnabled, op::NavigateExternal, op::HasFullScreenWindow,
                   op::GetWorkArea, op::GetLastInputTime, op::SetErrorHandlerUrl, op::SetErrorData,
                   op::GetErrorData, op::GetCookie, op::SetCookie, op::RemoveCookie, op::MoveCookie,
-                  op::GetOriginStorage, op::ClickAt>;
+                  op::GetOriginStorage, op::ClickAt, op::EndLaunch>;
 
 // The delegate interfaces: one Handle per operation, told apart by the
 // request type. UI main thread only.
@@ -471,6 +479,8 @@ class WinhelperDelegate {
   // Records the launch the page is about to make through window.open; the
   // next view its page asks for becomes a new host window with these values.
   VESK_CHANNEL_HANDLE(LaunchWindow);
+  // Forgets an announced launch that no window.open has used.
+  VESK_CHANNEL_HANDLE(EndLaunch);
   VESK_CHANNEL_HANDLE(SetWindowIcon);
   VESK_CHANNEL_HANDLE(SetWindowPosition);
   VESK_CHANNEL_HANDLE(GetWindowPosition);
