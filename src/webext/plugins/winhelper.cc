@@ -80,15 +80,24 @@ void LaunchWindow(Winhelper& self, Call& call) {
   const int left = jsc_value_to_int32(x.get()), top = jsc_value_to_int32(y.get());
   launch.url = ToStdString(call[0]);
   launch.rect = {left, top, left + jsc_value_to_int32(width.get()), top + jsc_value_to_int32(height.get())};
+  if (!self.engine_open()) return call.Throw("LaunchWindow Failed.");
   if (!AskHost<op::LaunchWindow>(self.page_id(), call, launch)) return;
   // The engine's own synchronous road gives the new window's global object;
   // the host recognises the launch it was just told about.
   ValueRef global(jsc_context_get_global_object(call.context()));
   ValueRef url(jsc_value_new_string(call.context(), launch.url.c_str()));
   ValueRef target(jsc_value_new_string(call.context(), "_blank"));
-  JSCValue* open_arguments[] = {url.get(), target.get()};
-  ValueRef opened(jsc_value_object_invoke_methodv(global.get(), "open", 2, open_arguments));
-  if (!opened || !jsc_value_is_object(opened.get())) return call.Throw("LaunchWindow Failed.");
+  JSCValue* open_arguments[] = {global.get(), url.get(), target.get()};
+  // open.call(window, url, "_blank")
+  ValueRef opened(jsc_value_object_invoke_methodv(self.engine_open(), "call", 3, open_arguments));
+  // Whatever came of it, the announcement serves this launch only.
+  std::string ignored;
+  AskHost<op::EndLaunch>(self.page_id(), {}, &ignored);
+  if (!opened || !jsc_value_is_object(opened.get())) {
+    // The engine's own exception (an invalid URL) gives way to ours.
+    jsc_context_clear_exception(call.context());
+    return call.Throw("LaunchWindow Failed.");
+  }
   call.Return(std::move(opened));
 }
 
@@ -124,8 +133,8 @@ void GetWindowInfo(Winhelper& self, Call& call) {
 void SetWindowOpacity(Winhelper& self, Call& call) {
   if (!call.ExpectCount(1) || !call.Expect(IsNumber(call[0]), 0, "Number")) return;
   const double opacity = jsc_value_to_double(call[0]);
-  // JSON has no NaN or infinities; those leave the window alone.
-  if (std::isfinite(opacity)) AskHost<op::SetWindowOpacity>(self.page_id(), call, {opacity});
+  // NaN leaves the window alone; infinities are numbers like any other.
+  if (!std::isnan(opacity)) AskHost<op::SetWindowOpacity>(self.page_id(), call, {opacity});
 }
 
 void SetWindowSizeLimit(Winhelper& self, Call& call) {
@@ -207,9 +216,18 @@ void Winhelper::RegisterApis() {
   RegisterHandlerProperty("onClose", HandlerSlot{[this] { return CloseHandlers::Get().Slot(page_id_); }});
 }
 
+void Winhelper::Attach(WebKitWebPage* page, WebKitFrame* frame, JSCContext* context) {
+  VeskPlugin<Winhelper>::Attach(page, frame, context);
+  // Attached before any script of the page runs: this is the engine's.
+  ValueRef global(jsc_context_get_global_object(context));
+  ValueRef open(jsc_value_object_get_property(global.get(), "open"));
+  if (open && jsc_value_is_function(open.get())) engine_open_ = std::move(open);
+}
+
 void Winhelper::ReleaseScriptValues() {
   menu_click_handler_.reset();
   lose_focus_handler_.reset();
+  engine_open_.reset();
   VeskJsObjectBase::ReleaseScriptValues();
 }
 
