@@ -82,6 +82,13 @@ class RecordingHost final : public HostEnd, public WindowDelegates, public Servi
   RECORD(SetErrorData)
   RECORD(GetErrorData)
   RECORD(ClickAt)
+  RECORD(GetTrayIcon)
+  RECORD(GetTrayIconState)
+  RECORD(InstallTrayIcon)
+  RECORD(UninstallTrayIcon)
+  RECORD(SetTrayIconImage)
+  RECORD(SetTrayToolTip)
+  RECORD(PopBalloon)
 #undef RECORD
 
   // Answered at once, or kept for the test to answer later.

@@ -21,6 +21,7 @@ namespace vesk::channel {
 enum class Op : uint32_t {
   kHello = 1,
   kAppExit = 10,
+  kAppGetTrayIcon = 11,
   kWinPopUpMenu = 20,
   kWinLaunchWindow = 21,
   kWinSetIcon = 22,
@@ -50,6 +51,12 @@ enum class Op : uint32_t {
   kBrowserMoveCookie = 73,
   kBrowserGetOriginStorage = 74,
   kBrowserClickAt = 75,
+  kTrayGetState = 60,
+  kTrayInstall = 61,
+  kTrayUninstall = 62,
+  kTraySetIcon = 63,
+  kTraySetToolTip = 64,
+  kTrayPopBalloon = 65,
 };
 
 enum class ShowCommand { kShow, kHide, kRestore, kMinimize, kMaximize };
@@ -96,6 +103,7 @@ class OsServicesDelegate;
 class ErrorDataDelegate;
 class BrowserDelegate;
 class CookieStoreDelegate;
+class TrayIconDelegate;
 
 // |kLater|: the delegate answers through a Reply once asynchronous work of
 // the UI process has finished (the page waits on the channel meanwhile, the
@@ -123,6 +131,13 @@ namespace op {
 
 // app.exit
 struct Exit : WindowOperation<Op::kAppExit, AppDelegate> {
+  struct Request : NoMembers {};
+  struct Result : NoMembers {};
+};
+
+// app.getTrayIcon: makes the process's tray icon on first use, for the
+// page's host window, which then receives its clicks.
+struct GetTrayIcon : WindowOperation<Op::kAppGetTrayIcon, AppDelegate> {
   struct Request : NoMembers {};
   struct Result : NoMembers {};
 };
@@ -444,6 +459,67 @@ struct ClickAt : WindowOperation<Op::kBrowserClickAt, BrowserDelegate> {
   struct Result : NoMembers {};
 };
 
+// The tray icon's state, kept by the UI process for every page.
+struct GetTrayIconState : ServiceOperation<Op::kTrayGetState, TrayIconDelegate> {
+  struct Request : NoMembers {};
+  struct Result {
+    bool installed = false;
+    std::string icon;
+    std::string tool_tip;
+    static void Members(auto& self, auto&& member) {
+      member("installed", self.installed);
+      member("icon", self.icon);
+      member("toolTip", self.tool_tip);
+    }
+  };
+};
+
+struct InstallTrayIcon : ServiceOperation<Op::kTrayInstall, TrayIconDelegate> {
+  struct Request : NoMembers {};
+  struct Result : NoMembers {};
+};
+
+struct UninstallTrayIcon : ServiceOperation<Op::kTrayUninstall, TrayIconDelegate> {
+  struct Request : NoMembers {};
+  struct Result : NoMembers {};
+};
+
+// The icon as a vesk:// URL; the UI process loads the image.
+struct SetTrayIconImage : ServiceOperation<Op::kTraySetIcon, TrayIconDelegate> {
+  struct Request {
+    std::string url;
+    static void Members(auto& self, auto&& member) { member("url", self.url); }
+  };
+  struct Result : NoMembers {};
+};
+
+struct SetTrayToolTip : ServiceOperation<Op::kTraySetToolTip, TrayIconDelegate> {
+  struct Request {
+    std::string text;
+    static void Members(auto& self, auto&& member) { member("text", self.text); }
+  };
+  struct Result : NoMembers {};
+};
+
+// A checked popBalloon: the texts as given, the image as a vesk:// URL.
+struct PopBalloon : ServiceOperation<Op::kTrayPopBalloon, TrayIconDelegate> {
+  struct Request {
+    std::string title;
+    std::string text;
+    std::string icon;
+    bool has_sound = false;
+    int delay_ms = 0;
+    static void Members(auto& self, auto&& member) {
+      member("title", self.title);
+      member("text", self.text);
+      member("icon", self.icon);
+      member("hasSound", self.has_sound);
+      member("delayTime", self.delay_ms);
+    }
+  };
+  struct Result : NoMembers {};
+};
+
 }  // namespace op
 
 // Every operation the dispatcher serves.
@@ -456,7 +532,9 @@ using AllOperations =
                   op::GetWindowInfo, op::IsAeroStyleEnabled, op::NavigateExternal, op::HasFullScreenWindow,
                   op::GetWorkArea, op::GetLastInputTime, op::SetErrorHandlerUrl, op::SetErrorData,
                   op::GetErrorData, op::GetCookie, op::SetCookie, op::RemoveCookie, op::MoveCookie,
-                  op::GetOriginStorage, op::ClickAt, op::EndLaunch>;
+                  op::GetOriginStorage, op::ClickAt, op::EndLaunch, op::GetTrayIcon, op::GetTrayIconState,
+                  op::InstallTrayIcon, op::UninstallTrayIcon, op::SetTrayIconImage, op::SetTrayToolTip,
+                  op::PopBalloon>;
 
 // The delegate interfaces: one Handle per operation, told apart by the
 // request type. UI main thread only.
@@ -468,6 +546,7 @@ using AllOperations =
 class AppDelegate {
  public:
   VESK_CHANNEL_HANDLE(Exit);
+  VESK_CHANNEL_HANDLE(GetTrayIcon);
 
  protected:
   virtual ~AppDelegate() = default;
@@ -548,6 +627,19 @@ class CookieStoreDelegate {
   virtual ~CookieStoreDelegate() = default;
 };
 
+class TrayIconDelegate {
+ public:
+  VESK_CHANNEL_HANDLE(GetTrayIconState);
+  VESK_CHANNEL_HANDLE(InstallTrayIcon);
+  VESK_CHANNEL_HANDLE(UninstallTrayIcon);
+  VESK_CHANNEL_HANDLE(SetTrayIconImage);
+  VESK_CHANNEL_HANDLE(SetTrayToolTip);
+  VESK_CHANNEL_HANDLE(PopBalloon);
+
+ protected:
+  virtual ~TrayIconDelegate() = default;
+};
+
 #undef VESK_CHANNEL_HANDLE
 #undef VESK_CHANNEL_HANDLE_LATER
 
@@ -556,6 +648,9 @@ class WindowDelegates : public AppDelegate,
                         public WinhelperDelegate,
                         public OsDelegate,
                         public BrowserDelegate {};
-class ServiceDelegates : public OsServicesDelegate, public ErrorDataDelegate, public CookieStoreDelegate {};
+class ServiceDelegates : public OsServicesDelegate,
+                         public ErrorDataDelegate,
+                         public CookieStoreDelegate,
+                         public TrayIconDelegate {};
 
 }  // namespace vesk::channel
