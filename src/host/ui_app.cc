@@ -14,6 +14,7 @@
 #include "ipc/ipc_dispatcher.h"
 #include "origin_storage.h"
 #include "scheme/scheme_registry.h"
+#include "tray/taskbar_watch.h"
 #include "vesk/app_identity.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/ipc/ipc.h"
@@ -58,6 +59,7 @@ bool UiApp::Initialize(const UiSettings& settings) {
   PageBridge::Set(std::make_unique<WebPageBridge>());
   IPCDispatcher::Get().SetPageDelivery(std::make_unique<WebPageMessageDelivery>());
   taskbar_message_ = g_quark_from_static_string("TaskbarCreated");
+  StartTaskbarWatch();
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include "cookie_store.h"
 #include "origin_storage.h"
 #include "os_services.h"
+#include "tray/tray_icon.h"
 #include "vesk/core/browser/error_processor.h"
 #include "vesk/core/channel/dispatcher.h"
 #include "vesk/core/thread_check.h"
@@ -42,6 +43,10 @@ class WindowEnd final : public channel::WindowDelegates {
 
   op::Exit::Result Handle(const op::Exit::Request&) override {
     host_->ExitApplication();
+    return {};
+  }
+  op::GetTrayIcon::Result Handle(const op::GetTrayIcon::Request&) override {
+    TrayIcon::GetOrCreate(host_->web_view() ? webkit_web_view_get_page_id(host_->web_view()) : 0);
     return {};
   }
   op::PopUpMenu::Result Handle(const op::PopUpMenu::Request& request) override {
@@ -162,6 +167,34 @@ class Services final : public channel::ServiceDelegates {
     OriginStorage::Get().Read(request.origin, request.key,
                               [reply](std::optional<std::string> value) { reply({std::move(value)}); });
   }
+  // The page asks for the icon (app.getTrayIcon) before any of these.
+  op::GetTrayIconState::Result Handle(const op::GetTrayIconState::Request&) override {
+    const TrayIcon& icon = Tray();
+    return {icon.installed(), icon.icon(), icon.tool_tip()};
+  }
+  op::InstallTrayIcon::Result Handle(const op::InstallTrayIcon::Request&) override {
+    Tray().Install();
+    return {};
+  }
+  op::UninstallTrayIcon::Result Handle(const op::UninstallTrayIcon::Request&) override {
+    Tray().Uninstall();
+    return {};
+  }
+  op::SetTrayIconImage::Result Handle(const op::SetTrayIconImage::Request& request) override {
+    Tray().SetIcon(request.url);
+    return {};
+  }
+  op::SetTrayToolTip::Result Handle(const op::SetTrayToolTip::Request& request) override {
+    Tray().SetToolTip(request.text);
+    return {};
+  }
+  op::PopBalloon::Result Handle(const op::PopBalloon::Request& request) override {
+    Tray().PopBalloon(request);
+    return {};
+  }
+
+ private:
+  static TrayIcon& Tray() { return TrayIcon::GetOrCreate(0); }
 };
 
 class Host final : public channel::HostEnd {

@@ -35,6 +35,20 @@ void GetErrorHandler(App& self, Call& call) {
   if (const auto scope = self.scope()) call.Return(scope->WrapperOf<ErrorHandler>(self.context()));
 }
 
+// One wrapper per script context, made in the context of this app object;
+// the icon itself (and its state) is made once, in the UI process.
+void GetTrayIcon(App& self, Call& call) {
+  if (!call.ExpectCount(0)) return;
+  if (!self.tray_icon()) {
+    JSCContext* context = self.context();
+    if (!context || !AskHost<vesk::channel::op::GetTrayIcon>(self.page_id(), call)) return;
+    auto icon = TrayIcon::New();
+    icon->CreateObject(context);
+    self.set_tray_icon(std::move(icon));
+  }
+  call.Return(self.tray_icon()->GetObject());
+}
+
 void SetAutoRun(App&, Call& call) {
   if (!call.ExpectCount(2) || !call.Expect(IsString(call[0]), 0, "String") ||
       !call.Expect(IsString(call[1]), 1, "String"))
@@ -111,9 +125,16 @@ HandlerSlot InstanceMessageSlot(int32_t id, Accepts accepts) {
 
 }  // namespace
 
+void App::ReleaseScriptValues() {
+  if (tray_icon_) tray_icon_->ReleaseScriptValues();
+  tray_icon_.reset();
+  VeskPluginBase::ReleaseScriptValues();
+}
+
 void App::RegisterApis() {
   RegisterFunction("exit", Exit);
   RegisterFunction("getErrorHandler", GetErrorHandler);
+  RegisterFunction("getTrayIcon", GetTrayIcon);
   RegisterFunction("setAutoRun", SetAutoRun);
   RegisterFunction("cancelAutoRun", CancelAutoRun);
   RegisterFunction("getAutoRunState", GetAutoRunState);
