@@ -16,6 +16,7 @@ libglib2.0-bin libglib2.0-dev-bin libxext-dev libxtst-dev xcompmgr x11-xserver-u
 nautilus
 fonts-wqy-microhei
 desktop-file-utils appstream dpkg-dev file
+dunst python3-gi gir1.2-glib-2.0 gir1.2-gdkpixbuf-2.0
 "
 
 missing=""
