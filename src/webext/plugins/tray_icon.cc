@@ -19,37 +19,42 @@ void Uninstall(TrayIcon&, Call& call) {
   if (call.ExpectCount(0)) AskHost<op::UninstallTrayIcon>(kNoPage, call);
 }
 
+// The members of popBalloon's argument, each read once.
+struct BalloonOptions {
+  ValueRef title, text, icon, has_sound, delay;
+  explicit BalloonOptions(JSCValue* options)
+      : title(Member(options, "title")),
+        text(Member(options, "text")),
+        icon(Member(options, "icon")),
+        has_sound(Member(options, "hasSound")),
+        delay(Member(options, "delayTime")) {}
+};
+
 // Every member is tested; when several fail, the last message is thrown.
-std::string BalloonError(JSCValue* options) {
-  const ValueRef title = Member(options, "title");
-  const ValueRef text = Member(options, "text");
-  const ValueRef icon = Member(options, "icon");
-  const ValueRef has_sound = Member(options, "hasSound");
-  const ValueRef delay = Member(options, "delayTime");
+std::string BalloonError(const BalloonOptions& options) {
   std::string message;
-  if (!IsUndefined(title.get()) && !IsString(title.get())) message = "title should be string";
-  if (!IsUndefined(text.get()) && !IsString(text.get())) message = "text should be string";
-  if (!IsString(icon.get())) message = "icon should be a local scheme path";
-  if (!IsUndefined(has_sound.get()) && !IsBool(has_sound.get())) message = "hasSound should be boolean";
-  if (!IsUndefined(delay.get()) && !IsInt(delay.get())) message = "delayTime should be number";
+  if (!IsUndefined(options.title.get()) && !IsString(options.title.get())) message = "title should be string";
+  if (!IsUndefined(options.text.get()) && !IsString(options.text.get())) message = "text should be string";
+  if (!IsString(options.icon.get())) message = "icon should be a local scheme path";
+  if (!IsUndefined(options.has_sound.get()) && !IsBool(options.has_sound.get()))
+    message = "hasSound should be boolean";
+  if (!IsUndefined(options.delay.get()) && !IsInt(options.delay.get()))
+    message = "delayTime should be number";
   return message;
 }
 
 void PopBalloon(TrayIcon&, Call& call) {
   if (!call.ExpectCount(1) || !call.Expect(IsObject(call[0]), 0, "Object")) return;
-  const std::string error = BalloonError(call[0]);
+  const BalloonOptions options(call[0]);
+  const std::string error = BalloonError(options);
   if (!error.empty()) return call.Throw(error);
   op::PopBalloon::Request request;
-  // Absent texts are empty ones.
-  const ValueRef title = Member(call[0], "title");
-  const ValueRef text = Member(call[0], "text");
-  const ValueRef has_sound = Member(call[0], "hasSound");
-  const ValueRef delay = Member(call[0], "delayTime");
-  if (IsString(title.get())) request.title = ToStdString(title.get());
-  if (IsString(text.get())) request.text = ToStdString(text.get());
-  request.icon = ToStdString(Member(call[0], "icon").get());
-  request.has_sound = IsBool(has_sound.get()) && jsc_value_to_boolean(has_sound.get());
-  if (IsInt(delay.get())) request.delay_ms = jsc_value_to_int32(delay.get());
+  // Absent texts are empty ones; an absent delay is 0.
+  if (IsString(options.title.get())) request.title = ToStdString(options.title.get());
+  if (IsString(options.text.get())) request.text = ToStdString(options.text.get());
+  request.icon = ToStdString(options.icon.get());
+  request.has_sound = IsBool(options.has_sound.get()) && jsc_value_to_boolean(options.has_sound.get());
+  if (IsInt(options.delay.get())) request.delay_ms = jsc_value_to_int32(options.delay.get());
   AskHost<op::PopBalloon>(kNoPage, call, request);
 }
 
