@@ -12,7 +12,7 @@ gi.require_version("GdkPixbuf", "2.0")
 from gi.repository import GdkPixbuf, GLib  # noqa: E402
 
 from page_suite import start_suite
-from tray_bus import Dunst, PrivateBus, Watcher, wait_until
+from tray_bus import Dunst, NotifyMonitor, PrivateBus, Watcher, wait_until
 
 LONG = 90
 
@@ -66,11 +66,12 @@ def test_item_on_the_bus_clicks_and_panel_restart(program, bus, tmp_path):
         watcher.command("activate")
         watcher.command("contextmenu")
 
-        # A right click with no handler, then a left click the page waits for.
+        # A right click with no handler (as SecondaryActivate, which some
+        # hosts send for it), then a left click the page waits for.
         session.wait_for_report("no_right_handler")
         mark = len(watcher.events())
-        watcher.command("contextmenu")
-        watcher.wait_for(is_event("called", method="ContextMenu"), "the right click", LONG, after=mark)
+        watcher.command("secondary")
+        watcher.wait_for(is_event("called", method="SecondaryActivate"), "the right click", LONG, after=mark)
         watcher.command("activate")
 
         # The tool tip refreshed while installed, cut to 127 characters.
@@ -107,6 +108,7 @@ def test_balloons_reach_the_notification_server(program, bus, tmp_path, display)
     root = str(tmp_path)
     png, _ = make_icon(os.path.join(root, "tray.png"))
     dunst = Dunst(bus, root, display)
+    monitor = NotifyMonitor(bus, root)
     try:
         session = start_suite(program, "tray_balloon", files={"res/tray.png": png}, timeout=300)
         first = wait_until(lambda: (dunst.records() or [None])[0], "the first balloon", LONG)
@@ -125,9 +127,15 @@ def test_balloons_reach_the_notification_server(program, bus, tmp_path, display)
         assert second["DUNST_TIMEOUT"] == str(Dunst.DEFAULT_TIMEOUT_MS), "no delay: the server's default"
         session.signal("second_seen")
         result = session.finish()
+        calls = wait_until(lambda: len(monitor.calls()) >= 2 and monitor.calls(), "both Notify calls", LONG)
     finally:
+        monitor.stop()
         dunst.stop()
     assert "PopBallon Failed" not in result.log
+    # The hints dunst does not show: no sound unless asked for, the image as
+    # a file URI.
+    assert '"suppress-sound"' in calls[0] and '"suppress-sound"' not in calls[1]
+    assert '"image-path"' in calls[0] and 'string "file:///' in calls[0]
 
 
 def test_checks_state_across_reload_and_refusals(program, bus, tmp_path):
@@ -138,13 +146,14 @@ def test_checks_state_across_reload_and_refusals(program, bus, tmp_path):
     # Positive marker: the throw happened; the icon must not exist yet.
     assert "Tray icon created" not in program.log()
     session.signal("nothing_created")
+    # No watcher: install is refused (said in the log, and a debug check in
+    # debug builds) while wasInstall stays true; a refresh after the refusal
+    # logs its failure.
+    program.wait_for_log(r"The tray icon was not added: .*StatusNotifierWatcher", timeout=LONG)
+    session.signal("refused")
     result = session.finish()
+    program.wait_for_log(r"UpdateIcon Failed: .*StatusNotifierWatcher", timeout=LONG)
     # One icon for both pages, both frames and the reload.
     assert result.log.count("Tray icon created") == 1
     # No notification server: logged, the page not told (its case passed).
     program.wait_for_log(r"PopBallon Failed: ", timeout=LONG)
-    # No watcher: install is refused (said in the log, and a debug check in
-    # debug builds), wasInstall stays true, and a later refresh logs its
-    # failure.
-    program.wait_for_log(r"The tray icon was not added: .*StatusNotifierWatcher", timeout=LONG)
-    program.wait_for_log(r"UpdateIcon Failed: ", timeout=LONG)

@@ -139,3 +139,28 @@ print(json.dumps({k: os.environ.get(k) for k in keys}), file=open(sys.argv[1], "
     def stop(self):
         self.proc.terminate()
         self.proc.wait(timeout=10)
+
+
+class NotifyMonitor:
+    """dbus-monitor on a bus, recording every Notify call, so a test can read
+    the hints a notification server does not show."""
+
+    def __init__(self, bus, root):
+        self.path = os.path.join(root, "notify.monitor")
+        self.output = open(self.path, "w")
+        self.proc = subprocess.Popen(
+            ["dbus-monitor", "--address", bus.address,
+             "type='method_call',interface='org.freedesktop.Notifications',member='Notify'"],
+            stdout=self.output, stderr=subprocess.DEVNULL)
+        # It says when it has become a monitor (NameLost of its own name).
+        wait_until(lambda: os.path.getsize(self.path) > 0, "dbus-monitor to start")
+
+    def calls(self):
+        """The text of each Notify call seen so far."""
+        with open(self.path) as f:
+            return f.read().split("method call")[1:]
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+        self.output.close()
