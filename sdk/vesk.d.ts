@@ -30,6 +30,8 @@ interface VeskApp {
   exit(): void;
   /** The process-wide error handler (one object per page, one state per process). */
   getErrorHandler(): VeskErrorHandler;
+  /** The process's notification-area icon (one object per page, one icon per process). */
+  getTrayIcon(): VeskTrayIcon;
   /** Starts the program at log-in with `--vesk-startup=<startup>`; `name` names the entry. */
   setAutoRun(name: string, startup: string): void;
   /** Removes the log-in entry `name`; a missing entry is no error. */
@@ -126,6 +128,31 @@ interface VeskErrorHandler {
   setErrorHandlerUrl(url: string): void;
   /** String values kept for the error page; reading gives a copy. */
   errordata: Record<string, string>;
+}
+
+/** app.getTrayIcon(): the notification-area icon. A right click calls the
+ * page's own function property `onRightClick`, which is set like any other. */
+interface VeskTrayIcon {
+  /** Shows the icon; `wasInstall` is true afterwards even without a notification area. */
+  install(): void;
+  /** Removes the icon; `icon` and `toolTip` are kept. */
+  uninstall(): void;
+  /** A desktop notification replacing this icon's previous one; `icon` is required. */
+  popBalloon(options: {
+    title?: string;
+    text?: string;
+    icon: string;
+    hasSound?: boolean;
+    delayTime?: number;
+  }): void;
+  /** The image as a vesk:// URL. */
+  icon: string;
+  /** The tool tip (127 characters shown). */
+  toolTip: string;
+  /** Called on a left click. */
+  onClick: (() => void) | undefined;
+  /** Whether install() was called last. */
+  readonly wasInstall: boolean;
 }
 
 /** Bytes for the update-package and security objects: a byte string or binary data. */

@@ -13,7 +13,7 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 INTERFACES = {
     "app": "VeskApp", "browser": "VeskBrowser", "os": "VeskOs", "security": "VeskSecurity",
     "winhelper": "VeskWinhelper", "errorHandler": "VeskErrorHandler", "md5": "VeskMD5",
-    "crc": "VeskCRC32", "zlib": "VeskCompress",
+    "crc": "VeskCRC32", "zlib": "VeskCompress", "trayIcon": "VeskTrayIcon",
 }
 
 
