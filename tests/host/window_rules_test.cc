@@ -20,7 +20,7 @@ namespace {
 using testing::DataUrl;
 using testing::Evaluate;
 using testing::ServerGeometry;
-using testing::SpinFor;
+using testing::DrainMainLoop;
 using testing::SpinUntil;
 using testing::WaitForLoad;
 
@@ -38,7 +38,7 @@ class WindowRulesTest : public ::testing::Test {
   void TearDown() override {
     for (GtkWindow* window : windows_)
       if (GTK_IS_WIDGET(window)) gtk_widget_destroy(GTK_WIDGET(window));
-    SpinFor(50);
+    DrainMainLoop();
   }
   static bool Visible(BrowserHost* host) { return gtk_widget_get_visible(GTK_WIDGET(host->window())); }
   static std::string Title(BrowserHost* host) {
