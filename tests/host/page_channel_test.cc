@@ -16,6 +16,7 @@
 #include "channel/page_messages.h"
 #include "engine.h"
 #include "host_test_util.h"
+#include "ui_app.h"
 
 // Xlib (through the test helpers) defines Status as a macro.
 #undef Status
@@ -32,6 +33,9 @@ class PageChannelTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     Engine::Get().set_web_extension_directory(VESK_TEST_WEBEXT_DIR);
+    // The test pages are data: documents, which only an every-frame list
+    // gives the script objects (the framework's default names its own hosts).
+    UiApp::Get().set_plugin_origins({"*"});
     PageBridge::Set(std::make_unique<WebPageBridge>());
     ChannelServer::Get().Start([](const channel::Request& request, ChannelServer::Answer answer) {
       if (on_request) on_request(request);
@@ -199,7 +203,10 @@ TEST_F(PageChannelTest, PeersWithoutTheTokenOrWithGarbageAreCutOff) {
     EXPECT_EQ(answer->error, channel::Error::kBadRequest) << "malformed requests get an answer";
     const char oversized[4] = {0, 0, 0, 0x7F};
     peer.Send(std::string(oversized, 4));
-    EXPECT_FALSE(peer.Receive()) << "an oversized frame closes the connection";
+    answer = peer.Receive();
+    ASSERT_TRUE(answer) << "an oversized frame is answered as too large";
+    EXPECT_EQ(answer->error, channel::Error::kTooLarge);
+    EXPECT_FALSE(peer.Receive()) << "and then the connection is closed";
   }
   // The server goes on serving others.
   RawPeer peer;
