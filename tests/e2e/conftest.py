@@ -187,7 +187,13 @@ def window_manager(program):
     maximising, minimising, activation and moving or sizing with the mouse
     are its work, and a bare X server does none of them. Request it before
     the program starts (list it after `program`)."""
+    # The display never resets, so the check property of an earlier test's
+    # manager stays on the root window after that manager ended, and a new
+    # manager may even get the same window id. Only a live check window means
+    # another manager is there.
     before = _supporting_wm_check(program.env)
+    if before and not _window_exists(program.env, before):
+        before = None
     config = os.path.join(program.root, "openbox-rc.xml")
     shutil.copyfile("/etc/xdg/openbox/rc.xml", config)
     command = ["openbox", "--sm-disable", "--config-file", config]
