@@ -18,9 +18,9 @@ namespace vesk {
 namespace {
 
 using testing::DataUrl;
+using testing::DrainMainLoop;
 using testing::Evaluate;
 using testing::ServerGeometry;
-using testing::DrainMainLoop;
 using testing::SpinUntil;
 using testing::WaitForLoad;
 
