@@ -68,7 +68,7 @@ bool CanWriteDirectory(const std::string& dir) {
   while (::stat(existing.c_str(), &info) != 0) {
     if (errno != ENOENT || existing == "/" || existing.find('/') == std::string::npos) return false;
     existing = DirName(existing);
-    if (existing.empty()) existing = "/";
+    if (existing.empty()) existing.assign(1, '/');  // not = "/": GCC 12 at -O3 warns falsely (-Wrestrict)
   }
   return S_ISDIR(info.st_mode) && ::faccessat(AT_FDCWD, existing.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
