@@ -25,10 +25,9 @@ DevReloadWatcher::DevReloadWatcher(std::function<void()> reload) : reload_(std::
 
 DevReloadWatcher::~DevReloadWatcher() {
   if (pending_) g_source_remove(pending_);
-  for (GFileMonitor* monitor : monitors_) {
-    g_signal_handlers_disconnect_by_data(monitor, this);
-    g_file_monitor_cancel(monitor);
-    g_object_unref(monitor);
+  for (const auto& monitor : monitors_) {
+    g_signal_handlers_disconnect_by_data(monitor.get(), this);
+    g_file_monitor_cancel(monitor.get());
   }
 }
 
@@ -67,14 +66,15 @@ void DevReloadWatcher::WatchTree(const std::string& dir, int depth) {
 void DevReloadWatcher::WatchDirectory(const std::string& dir) {
   g_autoptr(GFile) file = g_file_new_for_path(dir.c_str());
   g_autoptr(GError) error = nullptr;
-  GFileMonitor* monitor = g_file_monitor_directory(file, G_FILE_MONITOR_WATCH_MOVES, nullptr, &error);
+  ObjectRef<GFileMonitor> monitor(
+      g_file_monitor_directory(file, G_FILE_MONITOR_WATCH_MOVES, nullptr, &error));
   if (!monitor) {
     VESK_LOG(WARNING) << "Development reload: cannot watch " << dir << ": "
                       << (error ? error->message : "unknown error");
     return;
   }
-  g_signal_connect(monitor, "changed", G_CALLBACK(OnChanged), this);
-  monitors_.push_back(monitor);
+  g_signal_connect(monitor.get(), "changed", G_CALLBACK(OnChanged), this);
+  monitors_.push_back(std::move(monitor));
 }
 
 void DevReloadWatcher::OnChanged(GFileMonitor*, GFile* file, GFile*, GFileMonitorEvent event, gpointer self) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "vesk/core/object_ref.h"
+
 namespace vesk {
 
 class DevReloadWatcher {
@@ -35,7 +37,7 @@ class DevReloadWatcher {
   static gboolean OnQuiet(gpointer self);
 
   std::function<void()> reload_;
-  std::vector<GFileMonitor*> monitors_;
+  std::vector<ObjectRef<GFileMonitor>> monitors_;
   guint pending_ = 0;
 };
 
