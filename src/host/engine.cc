@@ -73,6 +73,7 @@ void Engine::InstallWebExtension() {
   data.channel_token = ChannelServer::Get().token();
   data.executable_path = ExecutablePath();
   data.plugin_origins = UiApp::Get().plugin_origins();
+  data.cross_origin_entries = UiApp::Get().cross_origin_entries();
   for (const auto& [name, value] : CommandLine::ForCurrentProcess().switches())
     data.switches.push_back("--" + name + (value.empty() ? std::string() : "=" + value));
   webkit_web_context_set_web_extensions_initialization_user_data(context_,

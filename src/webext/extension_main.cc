@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "channel_client.h"
+#include "cross_origin_guard.h"
 #include "extension_state.h"
 #include "handler_base.h"
 #include "page_handlers.h"
@@ -138,6 +139,7 @@ void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
     g_signal_connect(page, "console-message-sent", G_CALLBACK(OnConsoleMessage), nullptr);
     G_GNUC_END_IGNORE_DEPRECATIONS
     g_object_weak_ref(G_OBJECT(page), OnPageGone, GSIZE_TO_POINTER(webkit_web_page_get_id(page)));
+    GuardCrossOriginTargets(page);
   });
 }
 
@@ -148,6 +150,7 @@ void ReadInitializationData(const GVariant* data) {
   ExtensionState::Get().log_path = init->log_path;
   ExtensionState::Get().executable_path = init->executable_path;
   ExtensionState::Get().plugin_origins = vesk::PluginOriginList::FromEntries(init->plugin_origins);
+  ExtensionState::Get().cross_origin_entries = init->cross_origin_entries;
   std::vector<std::string> argv{"WebKitWebProcess"};
   argv.insert(argv.end(), init->switches.begin(), init->switches.end());
   vesk::CommandLine::InitForCurrentProcess(vesk::CommandLine::FromArgv(argv));

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "vesk/core/cross_origin_whitelist.h"
 #include "vesk/core/plugin_origins.h"
 
 namespace plugin {
@@ -15,6 +17,8 @@ struct ExtensionState {
   std::string executable_path;
   // The frames that get the script objects; none until the UI process said.
   vesk::PluginOriginList plugin_origins;
+  // The cross-origin list, for cross_origin_guard.h.
+  std::vector<vesk::CrossOriginEntry> cross_origin_entries;
   static ExtensionState& Get();
 };
 

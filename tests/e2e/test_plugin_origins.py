@@ -98,8 +98,7 @@ def test_every_origin_gives_a_frame_its_own_objects_and_nothing_of_the_main_page
 
 
 @pytest.mark.skipif(not os.path.exists(LAUNCHER), reason="the origin-list launcher was not built")
-@pytest.mark.xfail(strict=True, reason="the engine keeps letting the page navigated to read the target "
-                   "although the list is cleared at its start and commit; not understood yet")
+
 def test_the_cross_origin_list_follows_the_main_frame_to_another_origin(program):
     # The target on 127.0.0.1, the page navigated to on 127.0.0.2: two hosts.
     with serve("127.0.0.1") as target, serve("127.0.0.2") as other:

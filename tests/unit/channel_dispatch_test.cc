@@ -308,8 +308,15 @@ TEST(PageMessagesTest, PayloadsRoundTripAndOtherFormsAreRefused) {
   EXPECT_FALSE(ReadInstanceMessage(close));
   EXPECT_FALSE(ReadInstanceMessage(nullptr));
 
-  ExtensionInitData data{"/opt/p",      "/tmp/p.log",        "/run/s", "token", {"--a", "--b=c d"},
-                         "/opt/p/todo", {"vesk://vesk", "*"}};
+  ExtensionInitData data{
+      "/opt/p",
+      "/tmp/p.log",
+      "/run/s",
+      "token",
+      {"--a", "--b=c d"},
+      "/opt/p/todo",
+      {"vesk://vesk", "*"},
+      {{"vesk://vesk", "https", "api.test", true}, {"vesk://app", "http", "b.test", false}}};
   g_autoptr(GVariant) encoded = g_variant_ref_sink(EncodeExtensionInitData(data));
   const auto decoded = DecodeExtensionInitData(encoded);
   ASSERT_TRUE(decoded);
@@ -320,6 +327,10 @@ TEST(PageMessagesTest, PayloadsRoundTripAndOtherFormsAreRefused) {
   EXPECT_EQ(decoded->switches, (std::vector<std::string>{"--a", "--b=c d"}));
   EXPECT_EQ(decoded->executable_path, "/opt/p/todo");
   EXPECT_EQ(decoded->plugin_origins, (std::vector<std::string>{"vesk://vesk", "*"}));
+  ASSERT_EQ(decoded->cross_origin_entries.size(), 2u);
+  EXPECT_EQ(decoded->cross_origin_entries[1].source_origin, "vesk://app");
+  EXPECT_EQ(decoded->cross_origin_entries[1].target_domain, "b.test");
+  EXPECT_FALSE(decoded->cross_origin_entries[1].allow_target_subdomains);
   EXPECT_FALSE(DecodeExtensionInitData(close));
 }
 

@@ -128,6 +128,22 @@ TEST(CrossOriginTest, EveryTargetForEverySourceAndBadTargetsSkipped) {
   EXPECT_FALSE(UrlHasOrigin("http://a.kestrow.example:8080/", "http://a.kestrow.example"));
 }
 
+TEST(CrossOriginWhitelistTest, TargetsAreWithheldFromPagesThatAreNotTheirSources) {
+  const auto entries = BuildCrossOriginEntries({"vesk://vesk"}, {"https://api.example"});
+  const std::string app = "vesk://vesk/res/main.html", other = "http://127.0.0.2:8000/page.html";
+  EXPECT_FALSE(IsTargetOfOtherSources(entries, app, "https://api.example/data.json"));
+  EXPECT_FALSE(IsTargetOfOtherSources(entries, app, "https://eu.api.example:8443/x"));
+  EXPECT_TRUE(IsTargetOfOtherSources(entries, other, "https://api.example/data.json"));
+  EXPECT_TRUE(IsTargetOfOtherSources(entries, other, "https://eu.api.example/x"));
+  // Not targets: another scheme, a look-alike host, a host the domain ends.
+  EXPECT_FALSE(IsTargetOfOtherSources(entries, other, "http://api.example/"));
+  EXPECT_FALSE(IsTargetOfOtherSources(entries, other, "https://evilapi.example/"));
+  EXPECT_FALSE(IsTargetOfOtherSources(entries, other, "https://example/"));
+  // The target's own pages keep their origin; bad URLs are no targets.
+  EXPECT_FALSE(IsTargetOfOtherSources(entries, "https://api.example/inbox", "https://api.example/data.json"));
+  EXPECT_FALSE(IsTargetOfOtherSources(entries, other, "not a url"));
+}
+
 TEST(ExternalOpenerTest, AFloodOpensAFewOnOneWorkerAndDropsTheRest) {
   testing::LogCapture log;
   std::mutex mutex;

@@ -58,4 +58,30 @@ bool UrlHasOrigin(const std::string& url, const std::string& origin) {
   return page.scheme == wanted.scheme && page.host == wanted.host && page.port == wanted.port;
 }
 
+bool EntryCoversUrl(const CrossOriginEntry& entry, const std::string& url) {
+  ParsedOrigin parsed;
+  if (!ParseOrigin(url, &parsed) || parsed.scheme != entry.target_protocol) return false;
+  const std::string& domain = entry.target_domain;
+  if (parsed.host == domain) return true;
+  return entry.allow_target_subdomains && parsed.host.size() > domain.size() + 1 &&
+         parsed.host.compare(parsed.host.size() - domain.size(), domain.size(), domain) == 0 &&
+         parsed.host[parsed.host.size() - domain.size() - 1] == '.';
+}
+
+bool IsTargetOfOtherSources(const std::vector<CrossOriginEntry>& entries, const std::string& page_url,
+                            const std::string& url) {
+  // A page's own origin is never withheld from it.
+  ParsedOrigin page, target;
+  if (ParseOrigin(page_url, &page) && ParseOrigin(url, &target) && page.scheme == target.scheme &&
+      page.host == target.host && page.port == target.port)
+    return false;
+  bool is_target = false;
+  for (const CrossOriginEntry& entry : entries) {
+    if (!EntryCoversUrl(entry, url)) continue;
+    if (UrlHasOrigin(page_url, entry.source_origin)) return false;
+    is_target = true;
+  }
+  return is_target;
+}
+
 }  // namespace vesk

@@ -26,4 +26,14 @@ std::vector<std::string> AllowListPatterns(const CrossOriginEntry& entry);
 // Whether a page URL belongs to |origin| ("scheme://host[:port]").
 bool UrlHasOrigin(const std::string& url, const std::string& origin);
 
+// Whether |url| is one of |entry|'s targets: its protocol and domain, or a
+// subdomain when the entry allows them. Any port, as the engine's patterns.
+bool EntryCoversUrl(const CrossOriginEntry& entry, const std::string& url);
+
+// Whether a page at |page_url| must be refused |url|: |url| is a target of
+// some entry, is not of the page's own origin, and no entry whose source is
+// the page's origin covers it.
+bool IsTargetOfOtherSources(const std::vector<CrossOriginEntry>& entries, const std::string& page_url,
+                            const std::string& url);
+
 }  // namespace vesk

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "vesk/core/cross_origin_whitelist.h"
+
 namespace vesk::channel {
 
 // "vesk.close": ask the page's close handler; the answer says whether the
@@ -36,6 +38,9 @@ struct ExtensionInitData {
   std::string executable_path;
   // The plugin allow-list (vesk/core/plugin_origins.h), already resolved.
   std::vector<std::string> plugin_origins;
+  // The cross-origin list: the web process refuses its targets to pages
+  // that are not their sources (vesk/core/cross_origin_whitelist.h).
+  std::vector<CrossOriginEntry> cross_origin_entries;
 };
 
 // A floating GVariant.
