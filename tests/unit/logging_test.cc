@@ -15,6 +15,9 @@
 #include "vesk/core/thread_check.h"
 
 namespace vesk {
+namespace testing {
+extern bool g_dchecks_on_at_start;  // unit_test_main.cc
+}  // namespace testing
 namespace {
 
 std::string ReadAll(const std::string& path) {
@@ -144,6 +147,16 @@ TEST(VerbosityTest, VAndVmodule) {
   EXPECT_TRUE(logging::VlogIsOn(4, "src/x/deep.cc"));
   EXPECT_FALSE(logging::VlogIsOn(1, "other.cc"));
   logging::SetVerbosity(0, "");
+}
+
+// Debug checks start on only in a Debug build: a build without a build type
+// starts like a release.
+TEST(LoggingTest, DebugChecksStartOnOnlyInADebugBuild) {
+#if defined(VESK_TEST_DEBUG_BUILD)
+  EXPECT_TRUE(testing::g_dchecks_on_at_start);
+#else
+  EXPECT_FALSE(testing::g_dchecks_on_at_start);
+#endif
 }
 
 TEST(DcheckTest, OnlyLogsAndOnlyWhenEnabled) {
