@@ -115,6 +115,12 @@ TEST(HostileSectionTest, AFifoInPlaceOfASectionIsRefusedAtOnce) {
   ::unlink(path.c_str());
 }
 
+// Verifications are remembered only for files whose time stamps are clearly
+// in the past. No event tells that time has passed, and a change time cannot
+// be set back: a pause longer than the settle time (a slower machine only
+// makes it longer).
+void SettleTimeStamps() { std::this_thread::sleep_for(std::chrono::milliseconds(150)); }
+
 class HostilePackageTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -138,7 +144,7 @@ class HostilePackageTest : public ::testing::Test {
 TEST_F(HostilePackageTest, APackageRewrittenInPlaceWhileItIsReadGivesOldNewOrNothing) {
   WriteBytes(path_, packages_[0]);
   // Remembered as verified before the rewriting starts.
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  SettleTimeStamps();
   std::vector<uint8_t> bytes;
   ASSERT_TRUE(ReadFileFromPackage(path_, "index.html", &bytes));
   // As "cp new.qbun main.qbun" does: truncate, then write in pieces.
@@ -165,7 +171,7 @@ TEST_F(HostilePackageTest, AFailedPackageIsNotHashedAgainUntilItChanges) {
   std::vector<uint8_t> damaged = packages_[0];
   damaged[damaged.size() / 2] ^= 1;
   WriteBytes(path_, damaged);
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  SettleTimeStamps();
   testing::LogCapture log;
   std::vector<uint8_t> bytes;
   for (int i = 0; i < 5; ++i) EXPECT_FALSE(ReadFileFromPackage(path_, "index.html", &bytes));
@@ -181,7 +187,7 @@ TEST_F(HostilePackageTest, AFailedPackageIsNotHashedAgainUntilItChanges) {
 
 TEST_F(HostilePackageTest, RememberedPackagesStayWithinTheMemoryBound) {
   WriteBytes(path_, packages_[1]);
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  SettleTimeStamps();
   std::vector<uint8_t> bytes;
   ASSERT_TRUE(ReadFileFromPackage(path_, "index.html", &bytes));
   EXPECT_EQ(VerifiedPackageCache::Global().held_bytes(), packages_[1].size());
