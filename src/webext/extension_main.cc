@@ -76,13 +76,25 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   });
 }
 
+// Asks the page's close handler whether the window may close.
+bool AskCloseHandler(WebKitWebPage* page) {
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  WebKitFrame* main_frame = webkit_web_page_get_main_frame(page);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  const guint64 page_id = webkit_web_page_get_id(page);
+  const auto scope = FrameScopes().find({page_id, webkit_frame_get_id(main_frame)});
+  const ContextScope* main_scope = scope == FrameScopes().end() ? nullptr : scope->second.get();
+  g_autoptr(JSCContext) main_context = webkit_frame_get_js_context(main_frame);
+  return CloseHandlers::Get().Ask(page_id, main_scope, main_context);
+}
+
 gboolean OnUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
   VESK_REQUIRE_MAIN_THREAD();
   gboolean handled = FALSE;
   vesk::Guarded("user-message-received", [&] {
     const std::string name = webkit_user_message_get_name(message);
     if (name == vesk::channel::kCloseMessage) {
-      const bool keep_open = CloseHandlers::Get().Ask(webkit_web_page_get_id(page));
+      const bool keep_open = AskCloseHandler(page);
       webkit_user_message_send_reply(message,
                                      webkit_user_message_new(vesk::channel::kCloseMessage,
                                                              vesk::channel::CloseAnswerPayload(keep_open)));

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 
+#include "plugin_base/context_scope.h"
 #include "plugin_base/stored_handler.h"
 
 namespace plugin {
@@ -26,14 +27,22 @@ class InstanceMessageHandlers {
   std::map<int32_t, StoredHandler> handlers_;
 };
 
+// A close handler belongs to the document that stored it: once that
+// document is replaced (the frame navigated, the page is gone) the handler
+// is dropped and the window closes as if none had been set. Its code would
+// otherwise run against a document that no longer exists.
 class CloseHandlers {
  public:
   static CloseHandlers& Get();
-  // Where the close handler of the page is kept.
-  StoredHandler* Slot(guint64 page_id) { return &handlers_[page_id]; }
-  // Calls the page's handler with the global object of its own context as
-  // this; true only when it returned the boolean true.
-  bool Ask(guint64 page_id);
+  // Where the close handler of the page is kept (a dropped handler already
+  // cleared).
+  StoredHandler* Slot(guint64 page_id);
+  // Calls the page's handler with no arguments; true only when it returned
+  // the boolean true. |this| is the global object of the main frame's
+  // current context (|main_scope|, |main_context|; null when it has none)
+  // when that context has the handler's origin, else the global object of
+  // the handler's own context.
+  bool Ask(guint64 page_id, const ContextScope* main_scope, JSCContext* main_context);
   void Forget(guint64 page_id) { handlers_.erase(page_id); }
 
  private:

@@ -50,3 +50,20 @@ def test_close_handler_decides(program):
     log = program.log()
     asked = [m.group(1) for m in re.finditer(r"\] close asked (\d)", log)]
     assert asked == ["1", "2"], log[-3000:]
+
+
+CLOSE_FRAME = """<!doctype html><meta charset="utf-8"><script>
+winhelper.onClose = function () {
+  top.closeThis = this;
+  top.closeCalls = (top.closeCalls || 0) + 1;
+  return true;
+};
+</script>"""
+
+
+def test_close_handler_runs_in_the_main_frames_current_context(program):
+    result = run_suite(program, "winhelper_close_frames", files={"res/close_frame.html": CLOSE_FRAME}, runs=2)
+    # The second page closed its window: the handler the first page stored
+    # went with that page instead of keeping the window open.
+    assert result.process.wait(timeout=30) == 0
+    assert "stale close handler ran" not in program.log()

@@ -8,6 +8,7 @@ void ContextScope::Adopt(std::shared_ptr<VeskJsObjectBase> object) {
 }
 
 void ContextScope::Release() {
+  released_ = true;
   for (auto& object : objects_) object->ReleaseScriptValues();
   for (auto& [type, wrapper] : wrappers_) wrapper->ReleaseScriptValues();
   objects_.clear();

@@ -56,6 +56,9 @@ class ContextScope : public std::enable_shared_from_this<ContextScope> {
   // The context is replaced or its page is gone: every object lets go of
   // its script values so the context can be collected.
   void Release();
+  // After Release: the context's document is gone, and nothing of it may
+  // run any more.
+  bool released() const { return released_; }
 
  private:
   ContextScope(std::string origin, guint64 page_id, bool main_frame)
@@ -64,6 +67,7 @@ class ContextScope : public std::enable_shared_from_this<ContextScope> {
   const std::string origin_;
   const guint64 page_id_;
   const bool main_frame_;
+  bool released_ = false;
   std::vector<std::shared_ptr<VeskJsObjectBase>> objects_;
   std::map<std::type_index, std::shared_ptr<VeskJsObjectBase>> wrappers_;
 };

@@ -19,12 +19,20 @@ bool StoredHandler::WriteFrom(const ContextScope* writer, JSCValue* value) {
   }
   value_ = ValueRef::Share(value);
   origin_ = value ? writer->origin() : std::string();
+  owner_ = value ? writer->weak_from_this() : std::weak_ptr<const ContextScope>();
   return true;
+}
+
+std::shared_ptr<const ContextScope> StoredHandler::LiveOwner() const {
+  std::shared_ptr<const ContextScope> owner = owner_.lock();
+  if (!value_ || !owner || owner->released()) return nullptr;
+  return owner;
 }
 
 void StoredHandler::Clear() {
   value_.reset();
   origin_.clear();
+  owner_.reset();
 }
 
 ValueRef CallInOwnContext(const ValueRef& function, JSCValue* this_value,

@@ -12,6 +12,7 @@
 
 #include <jsc/jsc.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,11 +34,15 @@ class StoredHandler {
   // The value itself, for calling it; empty when none.
   ValueRef value() const { return ValueRef::Share(value_.get()); }
   const std::string& origin() const { return origin_; }
+  // The context that stored the value; empty when none is stored or that
+  // context was replaced or its page is gone.
+  std::shared_ptr<const ContextScope> LiveOwner() const;
   void Clear();
 
  private:
   ValueRef value_;
   std::string origin_;
+  std::weak_ptr<const ContextScope> owner_;
 };
 
 // Calls |function| in its own context with |this_value| (null: none) and
