@@ -9,6 +9,7 @@
 #include "browser/cross_origin_allow_list.h"
 #include "browser/modal_dialog_list.h"
 #include "browser/page_bridge.h"
+#include "browser/popup_menu.h"
 #include "browser/web_process_watch.h"
 #include "engine.h"
 #include "ui_app.h"
@@ -151,6 +152,7 @@ bool BrowserHost::CreateBrowser(const std::string& url, WebKitWebView* related) 
   webkit_web_view_set_background_color(browser_, &transparent);
   // Files dropped on the window must not navigate the application away.
   gtk_drag_dest_unset(GTK_WIDGET(browser_));
+  RememberButtonPresses(GTK_WIDGET(browser_));
   client_handlers_ = ClientHandlers::Attach(browser_, this);
   g_signal_connect(browser_, "load-changed", G_CALLBACK(OnLoadChanged), this);
   g_signal_connect(browser_, "ready-to-show", G_CALLBACK(OnReadyToShow), this);

@@ -93,10 +93,11 @@ bool BrowserHost::IsMinimized() const {
 bool BrowserHost::IsShown() const { return window_ && gtk_widget_get_visible(GTK_WIDGET(window_)); }
 
 void BrowserHost::PopUpMenu(const std::string& json) {
-  ShowPopupMenu(window_, json, [alive = std::weak_ptr<bool>(alive_), this](int command_id) {
-    if (alive.expired()) return;
-    if (const auto script = MenuClickScript(command_id)) ExecuteScript(*script);
-  });
+  ShowPopupMenu(window_, GTK_WIDGET(browser_), json,
+                [alive = std::weak_ptr<bool>(alive_), this](int command_id) {
+                  if (alive.expired()) return;
+                  if (const auto script = MenuClickScript(command_id)) ExecuteScript(*script);
+                });
 }
 
 void BrowserHost::LaunchWindow(const LaunchRequest& request) { pending_launch_ = request; }
