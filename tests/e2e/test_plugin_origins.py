@@ -110,3 +110,11 @@ def test_the_cross_origin_list_follows_the_main_frame_to_another_origin(program)
         line = program.wait_for_log(r"\] other page (was refused the target|kept reading the target)$",
                                     timeout=90)[0].group(0)
         assert "was refused" in line, line
+
+
+@pytest.mark.skipif(not os.path.exists(LAUNCHER), reason="the origin-list launcher was not built")
+def test_a_close_handler_of_another_origin_never_gets_the_main_pages_global(program, foreign_site):
+    shutil.copyfile(LAUNCHER, program.exe)
+    program.env["VESK_TEST_PLUGIN_ORIGINS"] = "*"
+    run_suite(program, "close_foreign_frame", timeout=150,
+              files={"probe.json": json.dumps({"frame": foreign_site + "/close_probe.html"})})
