@@ -482,9 +482,6 @@ def test_full_screen_test_sees_windows_inside_the_frames_of_a_window_manager(pro
     run_action(program, 0, host, "true")
 
 
-@pytest.mark.xfail(reason="under openbox on the never-resetting test display the page's resize beyond "
-                   "the maximum is not carried out; passes with the per-test display of before. Open.",
-                   strict=False)
 def test_size_limits_bound_the_user_but_not_the_page(program, window_manager):
     proc = start(program, "limits-wm")
     host = program.main_window(proc.pid)

@@ -126,6 +126,7 @@ void BrowserHost::ConnectWindowSignals() {
   g_signal_connect(window_, "hide", G_CALLBACK(OnHide), this);
   g_signal_connect(window_, "notify::is-active", G_CALLBACK(OnActiveChanged), this);
   g_signal_connect(window_, "window-state-event", G_CALLBACK(OnWindowState), this);
+  g_signal_connect(window_, "configure-event", G_CALLBACK(OnConfigure), this);
   composited_handler_ = g_signal_connect(gtk_widget_get_screen(GTK_WIDGET(window_)), "composited-changed",
                                          G_CALLBACK(OnCompositedChanged), this);
 }
@@ -348,6 +349,13 @@ gboolean BrowserHost::OnWindowState(GtkWidget*, GdkEventWindowState* event, gpoi
       host->topmost_ = (event->new_window_state & GDK_WINDOW_STATE_ABOVE) != 0;
     if (event->changed_mask & GDK_WINDOW_STATE_MAXIMIZED) host->ApplySizeLimits();
   });
+  return FALSE;
+}
+
+gboolean BrowserHost::OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
+  Guarded("BrowserHost::OnConfigure",
+          [self, event] { static_cast<BrowserHost*>(self)->OnResized(event->width, event->height); });
   return FALSE;
 }
 

@@ -110,6 +110,8 @@ class BrowserHost : public ClientHandlersDelegate {
   void EnforceSizeLimits();
   // A size the page asked for, applied whatever the size limits say.
   void ResizeAsAsked(int width, int height);
+  // The window system gave the window this size.
+  void OnResized(int width, int height);
   bool IsShown() const;
   bool IsMaximized() const;
   bool IsMinimized() const;
@@ -120,6 +122,7 @@ class BrowserHost : public ClientHandlersDelegate {
   static void OnHide(GtkWidget* widget, gpointer self);
   static void OnActiveChanged(GObject* window, GParamSpec* param, gpointer self);
   static gboolean OnWindowState(GtkWidget* widget, GdkEventWindowState* event, gpointer self);
+  static gboolean OnConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer self);
   static void OnCompositedChanged(GdkScreen* screen, gpointer self);
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
   static void OnReadyToShow(WebKitWebView* view, gpointer self);
@@ -137,6 +140,9 @@ class BrowserHost : public ClientHandlersDelegate {
   // The page gave the window a size outside its limits; the hints that
   // enforce them are off until the user sizes the window.
   bool size_limits_lifted_ = false;
+  // The page asked for a size inside the limits while they were lifted:
+  // they come back once the window has such a size.
+  bool limits_back_on_resize_ = false;
   // The size the window was created with or the page last asked for.
   Size asked_size_;
   double opacity_ = 1.0;

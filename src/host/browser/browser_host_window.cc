@@ -154,6 +154,7 @@ void BrowserHost::SetSizeLimit(int width, int height, bool is_maximum) {
   // The size last asked for is what GTK would hold to the limits (the
   // window's own size may not have caught up with it yet).
   size_limits_lifted_ = !WithinSizeLimits(asked_size_.width, asked_size_.height);
+  limits_back_on_resize_ = false;
   ApplySizeLimits();
 }
 
@@ -194,6 +195,7 @@ void BrowserHost::ApplySizeLimits() {
 }
 
 void BrowserHost::EnforceSizeLimits() {
+  limits_back_on_resize_ = false;
   if (!size_limits_lifted_) return;
   size_limits_lifted_ = false;
   ApplySizeLimits();
@@ -201,13 +203,26 @@ void BrowserHost::EnforceSizeLimits() {
 
 void BrowserHost::ResizeAsAsked(int width, int height) {
   // The page's own sizes are not bound by the limits (only the user's are).
-  const bool lifted = !WithinSizeLimits(width, height);
-  if (lifted != size_limits_lifted_) {
-    size_limits_lifted_ = lifted;
-    ApplySizeLimits();
-  }
   asked_size_ = Size{width, height};
+  if (!WithinSizeLimits(width, height)) {
+    limits_back_on_resize_ = false;
+    if (!size_limits_lifted_) {
+      size_limits_lifted_ = true;
+      ApplySizeLimits();  // before the resize, which they would bound
+    }
+  } else if (size_limits_lifted_) {
+    // The limits come back once the window has a size inside them. Put
+    // back now, they would make a window manager hold the window's present
+    // size (outside them) to them at once, possibly after carrying out the
+    // resize asked for here, which would then be lost.
+    limits_back_on_resize_ = true;
+  }
   gtk_window_resize(window_, width, height);
+}
+
+void BrowserHost::OnResized(int width, int height) {
+  if (!limits_back_on_resize_ || !WithinSizeLimits(width, height)) return;
+  EnforceSizeLimits();
 }
 
 void BrowserHost::SetTitle(const std::string& title) { gtk_window_set_title(window_, title.c_str()); }
