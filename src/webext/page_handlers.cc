@@ -24,20 +24,11 @@ CloseHandlers& CloseHandlers::Get() {
   return *handlers;
 }
 
-StoredHandler* CloseHandlers::Slot(guint64 page_id) {
-  StoredHandler* slot = &handlers_[page_id];
-  if (!slot->LiveOwner()) slot->Clear();
-  return slot;
-}
-
 namespace {
 
-// Whether the two contexts may share script values: the same context, or
-// two contexts of one (non-opaque) origin. Opaque origins all read "null"
-// but are each their own.
-bool SameOrigin(const ContextScope& a, const ContextScope& b) {
-  return &a == &b || (a.origin() == b.origin() && a.origin() != "null");
-}
+// Whether contexts of these origins may share script values. Opaque origins
+// all read "null" but are each their own.
+bool SameOrigin(const std::string& a, const std::string& b) { return a == b && a != "null"; }
 
 }  // namespace
 
@@ -45,22 +36,27 @@ bool CloseHandlers::Ask(guint64 page_id, const ContextScope* main_scope, JSCCont
   VESK_REQUIRE_MAIN_THREAD();
   const auto it = handlers_.find(page_id);
   if (it == handlers_.end()) return false;
-  const std::shared_ptr<const ContextScope> owner = it->second.LiveOwner();
-  if (!owner) {
-    it->second.Clear();
+  StoredHandler& stored = it->second;
+  const ValueRef handler = stored.value();
+  if (!handler || !jsc_value_is_function(handler.get())) return false;
+  const std::shared_ptr<const ContextScope> owner = stored.LiveOwner();
+  const bool main_live = main_scope && main_context && !main_scope->released();
+  const bool main_same_origin =
+      main_live && (owner.get() == main_scope || SameOrigin(stored.origin(), main_scope->origin()));
+  if (!owner && !main_same_origin) {
+    // The document that stored it is gone and the main frame now shows
+    // another origin: a page of that origin must not be held open, or run,
+    // by the old page's code.
+    stored.Clear();
     return false;
   }
-  const ValueRef handler = it->second.value();
-  if (!jsc_value_is_function(handler.get())) return false;
-  // The handler runs with the main frame's current global as this. That
-  // global is a value of another context when a frame stored the handler;
+  // The handler runs with the main frame's current global as this, also
+  // after the page navigated within its origin. That global is a value of
+  // another context when a frame or an earlier document stored the handler;
   // a context of the same origin may be given it (it could reach it through
   // window.top anyway), but a frame of another origin must not get the main
   // page's global (and through it the page's Function), so it gets its own.
-  JSCContext* this_context = jsc_value_get_context(handler.get());
-  if (main_scope && main_context && !main_scope->released() && SameOrigin(*owner, *main_scope)) {
-    this_context = main_context;
-  }
+  JSCContext* this_context = main_same_origin ? main_context : jsc_value_get_context(handler.get());
   const ValueRef global(jsc_context_get_global_object(this_context));
   const ValueRef result = CallInOwnContext(handler, global.get(), {}, "close handler");
   return result && jsc_value_is_boolean(result.get()) && jsc_value_to_boolean(result.get());

@@ -27,16 +27,16 @@ class InstanceMessageHandlers {
   std::map<int32_t, StoredHandler> handlers_;
 };
 
-// A close handler belongs to the document that stored it: once that
-// document is replaced (the frame navigated, the page is gone) the handler
-// is dropped and the window closes as if none had been set. Its code would
-// otherwise run against a document that no longer exists.
+// The page's close handler stays in force across the page's documents until
+// it is replaced, as long as the main frame shows the origin that stored
+// it. Once the document that stored it is gone and the main frame shows
+// another origin, it is dropped and the window closes as if none had been
+// set.
 class CloseHandlers {
  public:
   static CloseHandlers& Get();
-  // Where the close handler of the page is kept (a dropped handler already
-  // cleared).
-  StoredHandler* Slot(guint64 page_id);
+  // Where the close handler of the page is kept.
+  StoredHandler* Slot(guint64 page_id) { return &handlers_[page_id]; }
   // Calls the page's handler with no arguments; true only when it returned
   // the boolean true. |this| is the global object of the main frame's
   // current context (|main_scope|, |main_context|; null when it has none)

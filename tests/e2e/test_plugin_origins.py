@@ -12,7 +12,7 @@ import threading
 
 import pytest
 
-from page_suite import run_suite
+from page_suite import run_suite, start_suite
 
 FOREIGN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pages", "foreign")
 BUILD_DIR = os.environ.get("VESK_BUILD_DIR") or os.path.join(os.path.dirname(__file__), "..", "..", "build")
@@ -118,3 +118,11 @@ def test_a_close_handler_of_another_origin_never_gets_the_main_pages_global(prog
     program.env["VESK_TEST_PLUGIN_ORIGINS"] = "*"
     run_suite(program, "close_foreign_frame", timeout=150,
               files={"probe.json": json.dumps({"frame": foreign_site + "/close_probe.html"})})
+
+
+def test_a_close_handler_goes_when_the_main_frame_leaves_its_origin(program, foreign_site):
+    session = start_suite(program, "close_then_leave", timeout=150,
+                         files={"leave.json": json.dumps({"other": foreign_site + "/closes_window.html"})})
+    program.wait_for_log(r"\] foreign page closes its window$", timeout=90)
+    assert session.process.wait(timeout=60) == 0
+    assert "left page's close handler ran" not in program.log()
