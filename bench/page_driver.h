@@ -19,6 +19,7 @@
 #include "channel/channel_server.h"
 #include "channel/page_messages.h"
 #include "engine.h"
+#include "ui_app.h"
 
 namespace bench {
 
@@ -82,6 +83,9 @@ inline BenchPage OpenBenchPage(int* argc, char*** argv, const char* webext_dir) 
   settings.local_storage_path = page.data_dir;
   vesk::Engine::Get().Initialize(settings);
   vesk::Engine::Get().set_web_extension_directory(webext_dir);
+  // The bench page is a data: document, which only an every-frame list
+  // gives the script objects.
+  vesk::UiApp::Get().set_plugin_origins({"*"});
   vesk::ChannelServer::Get().Start(vesk::ServeChannelRequest);
   vesk::PageBridge::Set(std::make_unique<vesk::WebPageBridge>());
   vesk::BrowserHost* host = vesk::BrowserHost::CreateBrowserHost(
