@@ -39,7 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (const auto request = vesk::channel::DecodeRequest(payload)) {
       // What decodes must encode and decode to the same request.
       const auto again = vesk::channel::DecodeRequest(vesk::channel::EncodeRequest(*request));
-      if (!again || again->op != request->op || again->page_id != request->page_id) __builtin_trap();
+      if (!again || again->op != request->op || again->page_id != request->page_id ||
+          again->args != request->args)
+        __builtin_trap();
       CheckAllOperations(request->args, vesk::channel::AllOperations{});
     }
     (void)vesk::channel::DecodeResponse(payload);

@@ -54,6 +54,55 @@ TEST(ChannelSchemaTest, MalformedOrForeignMessagesAreRefused) {
   EXPECT_EQ(reader.Next(&payload), channel::FrameReader::Status::kTooLarge);
 }
 
+// Messages in the layout this channel writes are read without the full
+// JSON reader; what is accepted and how it reads must not depend on that.
+TEST(ChannelSchemaTest, TheWrittenLayoutReadsLikeAnyOtherMemberOrder) {
+  channel::Request request;
+  request.op = channel::Op::kWinSetTitle;
+  request.page_id = 42;
+  request.args["title"] = "}\"{ ,\"v\":2}";  // braces and quotes inside a string
+  request.args["nested"]["list"].append(1.5);
+  const std::string written = channel::EncodeRequest(request);
+  EXPECT_EQ(written.rfind(R"({"v":1,"op":26,"page":42,"args":{)", 0), 0u) << written;
+  const auto decoded = channel::DecodeRequest(written);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->op, request.op);
+  EXPECT_EQ(decoded->page_id, 42u);
+  EXPECT_EQ(decoded->args, request.args);
+
+  // The same message with its members in another order takes the full
+  // reader; both readings agree, at the limits of the numbers too.
+  for (const char* page : {"0", "18446744073709551615", "18446744073709551616", "-1", "1.0", "01"}) {
+    const std::string layout = std::string(R"({"v":1,"op":26,"page":)") + page + R"(,"args":{"a":1}})";
+    const std::string sorted = std::string(R"({"args":{"a":1},"op":26,"page":)") + page + R"(,"v":1})";
+    const auto from_layout = channel::DecodeRequest(layout), from_sorted = channel::DecodeRequest(sorted);
+    ASSERT_EQ(from_layout.has_value(), from_sorted.has_value()) << page;
+    if (from_layout) EXPECT_EQ(from_layout->page_id, from_sorted->page_id) << page;
+  }
+  EXPECT_FALSE(channel::DecodeRequest(R"({"v":1,"op":4294967296,"page":1,"args":{}})"))
+      << "op beyond 32 bits";
+  // Nesting is bounded for the whole message, whichever way it is read.
+  for (int depth = 60; depth <= 66; ++depth) {
+    const std::string args = "{\"a\":" + std::string(depth, '[') + std::string(depth, ']') + "}";
+    const bool layout = channel::DecodeRequest(R"({"v":1,"op":26,"page":1,"args":)" + args + "}").has_value();
+    const bool sorted =
+        channel::DecodeRequest(R"({"args":)" + args + R"(,"op":26,"page":1,"v":1})").has_value();
+    EXPECT_EQ(layout, sorted) << depth;
+  }
+
+  channel::Response response;
+  response.error = channel::Error::kNoWindow;
+  response.result["opacity"] = 0.25;
+  const auto answer = channel::DecodeResponse(channel::EncodeResponse(response));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->error, channel::Error::kNoWindow);
+  EXPECT_EQ(answer->result, response.result);
+  EXPECT_TRUE(channel::DecodeResponse(R"({"result":{},"error":3,"v":1})"));
+  EXPECT_EQ(channel::DecodeResponse(R"({"v":1,"error":0,"result":{}} trailing)").has_value(),
+            channel::DecodeResponse(R"({"error":0,"result":{},"v":1} trailing)").has_value())
+      << "trailing text is read alike";
+}
+
 class AutostartTest : public ::testing::Test {
  protected:
   void SetUp() override {
