@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "vesk/core/file_util.h"
+#include "vesk/core/guarded.h"
 #include "vesk/core/log_text.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/runtime_dir.h"
@@ -68,7 +69,11 @@ bool PeerIsOurUser(int fd) {
 struct ChannelServer::Connection {
   int fd = -1;
   uint64_t serial = 0;  // order of acceptance; tells a new connection from an old one on the same descriptor
-  unsigned source = 0;
+  // One watch for the connection's life; requests only change what it
+  // waits for.
+  GSource* source = nullptr;
+  gpointer watch_tag = nullptr;
+  unsigned watched = 0;  // the GIOCondition the watch waits for
   unsigned handshake_timeout = 0;
   bool authenticated = false;
   bool want_write = false;
@@ -151,7 +156,7 @@ void ChannelServer::DropOldestUnauthenticated() {
 }
 
 int ChannelServer::OnHandshakeTimeout(void* fd_pointer) {
-  try {
+  Guarded("Page channel handshake deadline", [fd_pointer] {
     ChannelServer& server = Get();
     const int fd = static_cast<int>(reinterpret_cast<intptr_t>(fd_pointer));
     const auto it = server.connections_.find(fd);
@@ -161,15 +166,13 @@ int ChannelServer::OnHandshakeTimeout(void* fd_pointer) {
       it->second->handshake_timeout = 0;  // this source ends with the return below
       server.Close(it->second.get());
     }
-  } catch (...) {
-    VESK_LOG(ERROR) << "Page channel: handshake deadline failed";
-  }
+  });
   return G_SOURCE_REMOVE;
 }
 
 int ChannelServer::OnAccept(int, unsigned, void* self) {
   auto* server = static_cast<ChannelServer*>(self);
-  try {
+  Guarded("Page channel accept", [server] {
     while (true) {
       const int fd = ::accept4(server->listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
       if (fd < 0) break;
@@ -194,20 +197,47 @@ int ChannelServer::OnAccept(int, unsigned, void* self) {
       server->connections_[fd] = std::move(connection);
       server->WatchConnection(raw);
     }
-  } catch (...) {
-    VESK_LOG(ERROR) << "Page channel: accept failed";
-  }
+  });
   return G_SOURCE_CONTINUE;
 }
 
+namespace {
+
+// A main-loop source for one connection's descriptor, whose condition can
+// change without making a new source.
+struct ConnectionSource {
+  GSource base;
+  int fd;
+  gpointer tag;
+};
+
+}  // namespace
+
+int ChannelServer::DispatchWatch(GSource* source, GSourceFunc, gpointer) {
+  auto* watch = reinterpret_cast<ConnectionSource*>(source);
+  return OnConnectionReady(watch->fd, g_source_query_unix_fd(source, watch->tag), nullptr);
+}
+
 void ChannelServer::WatchConnection(Connection* connection) {
-  if (connection->source) g_source_remove(connection->source);
   // While a request waits for its answer, further requests stay unread.
-  const GIOCondition condition =
-      static_cast<GIOCondition>((connection->awaiting_answer ? 0 : G_IO_IN) | G_IO_HUP | G_IO_ERR |
-                                (connection->want_write ? G_IO_OUT : 0));
-  connection->source = g_unix_fd_add(connection->fd, condition,
-                                     reinterpret_cast<GUnixFDSourceFunc>(OnConnectionReady), connection);
+  const unsigned condition = (connection->awaiting_answer ? 0 : G_IO_IN) | G_IO_HUP | G_IO_ERR |
+                             (connection->want_write ? G_IO_OUT : 0);
+  if (connection->source) {
+    if (condition != connection->watched)
+      g_source_modify_unix_fd(connection->source, connection->watch_tag,
+                              static_cast<GIOCondition>(condition));
+  } else {
+    static GSourceFuncs functions = {nullptr, nullptr, &ChannelServer::DispatchWatch,
+                                     nullptr, nullptr, nullptr};
+    GSource* source = g_source_new(&functions, sizeof(ConnectionSource));
+    auto* watch = reinterpret_cast<ConnectionSource*>(source);
+    watch->fd = connection->fd;
+    watch->tag = g_source_add_unix_fd(source, connection->fd, static_cast<GIOCondition>(condition));
+    g_source_attach(source, nullptr);
+    connection->source = source;
+    connection->watch_tag = watch->tag;
+  }
+  connection->watched = condition;
 }
 
 int ChannelServer::OnConnectionReady(int fd, unsigned condition, void*) {
@@ -217,13 +247,17 @@ int ChannelServer::OnConnectionReady(int fd, unsigned condition, void*) {
     const auto it = server.connections_.find(fd);
     return it == server.connections_.end() ? nullptr : it->second.get();
   };
-  try {
-    if ((condition & G_IO_OUT) && alive()) server.Flush(alive());
-    if ((condition & (G_IO_IN | G_IO_HUP | G_IO_ERR)) && alive()) server.ReadFrom(alive());
-  } catch (...) {
-    VESK_LOG(ERROR) << "Page channel: connection failed";
+  const bool served = Guarded(
+      "Page channel connection",
+      [&] {
+        if ((condition & G_IO_OUT) && alive()) server.Flush(alive());
+        if ((condition & (G_IO_IN | G_IO_HUP | G_IO_ERR)) && alive()) server.ReadFrom(alive());
+        return true;
+      },
+      false);
+  // Its state is unknown after a failure.
+  if (!served)
     if (Connection* connection = alive()) server.Close(connection);
-  }
   // Close and WatchConnection manage the sources themselves.
   return G_SOURCE_CONTINUE;
 }
@@ -283,13 +317,16 @@ void ChannelServer::Dispatch(Connection* connection, const std::string& payload)
     response.error = channel::Error::kBadRequest;
   } else {
     connection->awaiting_answer = true;
-    WatchConnection(connection);
     const int fd = connection->fd;
     const uint64_t serial = connection->serial;
     connection->dispatching = true;
     handler_(*request,
              [this, fd, serial](channel::Response answer) { Answered(fd, serial, std::move(answer)); });
-    if (connections_.count(fd)) connection->dispatching = false;
+    if (!connections_.count(fd)) return;
+    connection->dispatching = false;
+    // Most answers come at once; only a request answered later stops the
+    // reading until then.
+    if (connection->awaiting_answer) WatchConnection(connection);
     return;
   }
   Send(connection, response);
@@ -301,11 +338,11 @@ void ChannelServer::Answered(int fd, uint64_t serial, channel::Response response
   Connection* connection = it->second.get();
   connection->awaiting_answer = false;
   Send(connection, response);
-  if (!connections_.count(fd)) return;
+  if (!connections_.count(fd) || connection->dispatching) return;  // at once: back to the serving loop
+  // An answer given later: reading resumes, and requests that came
+  // meanwhile are served now.
   WatchConnection(connection);
-  // An answer given later: requests that came meanwhile are served now; an
-  // answer given at once returns to the serving loop.
-  if (!connection->dispatching) ServeFrames(connection);
+  ServeFrames(connection);
 }
 
 void ChannelServer::Send(Connection* connection, const channel::Response& response) {
@@ -340,7 +377,10 @@ void ChannelServer::Flush(Connection* connection) {
 
 void ChannelServer::Close(Connection* connection) {
   const int fd = connection->fd;
-  if (connection->source) g_source_remove(connection->source);
+  if (connection->source) {
+    g_source_destroy(connection->source);
+    g_source_unref(connection->source);
+  }
   if (connection->handshake_timeout) g_source_remove(connection->handshake_timeout);
   ::close(fd);
   connections_.erase(fd);

@@ -12,6 +12,8 @@
 
 #include "vesk/core/channel/channel_schema.h"
 
+struct _GSource;
+
 namespace vesk {
 
 class ChannelServer {
@@ -41,6 +43,8 @@ class ChannelServer {
   size_t UnauthenticatedCount() const;
   void DropOldestUnauthenticated();
   static int OnConnectionReady(int fd, unsigned condition, void* connection);
+  // The connections' main-loop source (GSourceFuncs.dispatch).
+  static int DispatchWatch(_GSource* source, int (*callback)(void*), void* data);
   void ReadFrom(Connection* connection);
   void ServeFrames(Connection* connection);
   void Dispatch(Connection* connection, const std::string& payload);
