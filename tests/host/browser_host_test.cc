@@ -87,6 +87,35 @@ TEST_F(BrowserHostTest, SetPositionAppliesValidMembersAndReportsTheLastBadOne) {
   EXPECT_TRUE(host->GetPosition().topmost);
 }
 
+// The rectangle is kept between calls; whatever changed the window since
+// (another client, or GTK's own resize after a set) shows in the next call.
+TEST_F(BrowserHostTest, TheKeptRectangleFollowsEveryChange) {
+  BrowserHost* host = Open("<p>x</p>");
+  const WindowRect before = host->GetPosition().rect;
+  EXPECT_EQ(host->GetPosition().rect, before) << "asked twice, unchanged";
+
+  // Moved by another party: the server has told us, but no main-loop turn
+  // has handled the event yet.
+  Display* display = testing::XDisplayOf(host->window());
+  XMoveWindow(display, testing::XWindowOf(host->window()), 123, 45);
+  XSync(display, False);
+  EXPECT_EQ(host->GetPosition().rect, (WindowRect{123, 45, 123 + before.width(), 45 + before.height()}));
+
+  // A size set by the page reaches the server only with GTK's next layout;
+  // a call in between must not keep what it saw then.
+  PositionRequest resize;
+  resize.width = {PositionRequest::Type::kValid, 500};
+  EXPECT_EQ(host->SetPosition(resize), "");
+  const WindowRect between = host->GetPosition().rect;
+  EXPECT_EQ(between.left, 123);
+  EXPECT_TRUE(SpinUntil([host] { return testing::ServerGeometry(host->window()).width == 500; }));
+  EXPECT_EQ(host->GetPosition().rect, (WindowRect{123, 45, 623, 45 + before.height()}));
+
+  // And once hidden, the rectangle GTK keeps for the window is given.
+  gtk_widget_hide(GTK_WIDGET(host->window()));
+  EXPECT_EQ(host->GetPosition().rect.width(), 500);
+}
+
 TEST_F(BrowserHostTest, SizeLimitsReachTheWindowManagerHints) {
   BrowserHost* host = Open("<p>x</p>");
   GdkRectangle area{};

@@ -80,6 +80,7 @@ BrowserHost::BrowserHost(bool is_main_window) : is_main_window_(is_main_window) 
 
 BrowserHost::~BrowserHost() {
   *alive_ = false;
+  StopWatchingLayout();
   std::erase_if(HostsByPageId(), [this](const auto& entry) { return entry.second == this; });
   if (composited_handler_) {
     GdkScreen* screen = gdk_screen_get_default();
@@ -127,6 +128,10 @@ void BrowserHost::ConnectWindowSignals() {
   g_signal_connect(window_, "notify::is-active", G_CALLBACK(OnActiveChanged), this);
   g_signal_connect(window_, "window-state-event", G_CALLBACK(OnWindowState), this);
   g_signal_connect(window_, "configure-event", G_CALLBACK(OnConfigure), this);
+  for (const char* event : {"configure-event", "map-event", "unmap-event"})
+    g_signal_connect(window_, event, G_CALLBACK(OnGeometryEvent), this);
+  g_signal_connect(window_, "realize", G_CALLBACK(OnRealize), this);
+  g_signal_connect(window_, "unrealize", G_CALLBACK(OnUnrealize), this);
   composited_handler_ = g_signal_connect(gtk_widget_get_screen(GTK_WIDGET(window_)), "composited-changed",
                                          G_CALLBACK(OnCompositedChanged), this);
 }
@@ -357,6 +362,41 @@ gboolean BrowserHost::OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer
   Guarded("BrowserHost::OnConfigure",
           [self, event] { static_cast<BrowserHost*>(self)->OnResized(event->width, event->height); });
   return FALSE;
+}
+
+gboolean BrowserHost::OnGeometryEvent(GtkWidget*, GdkEvent*, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
+  static_cast<BrowserHost*>(self)->server_rect_.reset();
+  return FALSE;
+}
+
+void BrowserHost::OnRealize(GtkWidget* widget, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
+  Guarded("BrowserHost::OnRealize", [widget, self] {
+    auto* host = static_cast<BrowserHost*>(self);
+    host->StopWatchingLayout();
+    host->server_rect_.reset();
+    host->layout_clock_ = ObjectRef<GdkFrameClock>::Share(gtk_widget_get_frame_clock(widget));
+    if (host->layout_clock_)
+      host->layout_handler_ =
+          g_signal_connect(host->layout_clock_.get(), "layout", G_CALLBACK(OnLayout), host);
+  });
+}
+
+void BrowserHost::OnUnrealize(GtkWidget*, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
+  Guarded("BrowserHost::OnUnrealize", [self] { static_cast<BrowserHost*>(self)->StopWatchingLayout(); });
+}
+
+void BrowserHost::OnLayout(GdkFrameClock*, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
+  static_cast<BrowserHost*>(self)->server_rect_.reset();
+}
+
+void BrowserHost::StopWatchingLayout() {
+  if (layout_clock_ && layout_handler_) g_signal_handler_disconnect(layout_clock_.get(), layout_handler_);
+  layout_handler_ = 0;
+  layout_clock_.reset();
 }
 
 void BrowserHost::OnCompositedChanged(GdkScreen*, gpointer self) {

@@ -13,6 +13,7 @@
 
 #include "browser/delegates.h"
 #include "browser/shadow_frame.h"
+#include "vesk/core/object_ref.h"
 
 namespace vesk {
 
@@ -124,6 +125,12 @@ class BrowserHost : public ClientHandlersDelegate {
   static gboolean OnWindowState(GtkWidget* widget, GdkEventWindowState* event, gpointer self);
   static gboolean OnConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer self);
   static void OnCompositedChanged(GdkScreen* screen, gpointer self);
+  // Whatever may have moved or sized the window drops server_rect_.
+  static gboolean OnGeometryEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
+  static void OnRealize(GtkWidget* widget, gpointer self);
+  static void OnUnrealize(GtkWidget* widget, gpointer self);
+  static void OnLayout(GdkFrameClock* clock, gpointer self);
+  void StopWatchingLayout();
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
   static void OnReadyToShow(WebKitWebView* view, gpointer self);
   static void OnInspectorClosed(WebKitWebInspector* inspector, gpointer self);
@@ -148,6 +155,12 @@ class BrowserHost : public ClientHandlersDelegate {
   double opacity_ = 1.0;
   bool layered_ = false;
   bool topmost_ = false;
+  // The window's rectangle as the X server last gave it, kept until an
+  // event, a layout of the window (where GTK sends its own resizes) or a
+  // move or resize of ours may have changed it.
+  std::optional<WindowRect> server_rect_;
+  ObjectRef<GdkFrameClock> layout_clock_;
+  gulong layout_handler_ = 0;
   bool close_pending_ = false;
   bool show_when_ready_ = false;
   std::optional<LaunchRequest> pending_launch_;

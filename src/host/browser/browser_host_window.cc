@@ -78,6 +78,7 @@ void BrowserHost::CenterOnWorkArea() {
   x = std::max(area.x, std::min(x, area.x + area.width - width));
   y = std::max(area.y, std::min(y, area.y + area.height - height));
   gtk_window_move(window_, x, y);
+  server_rect_.reset();
 }
 
 bool BrowserHost::IsMaximized() const {
@@ -113,6 +114,7 @@ std::string BrowserHost::SetPosition(const PositionRequest& request) {
   const WindowPosition current = GetPosition();
   const WindowRect target = ApplyPositionRequest(current.rect, request);
   gtk_window_move(window_, target.left, target.top);
+  server_rect_.reset();
   if (target.width() > 0 && target.height() > 0) ResizeAsAsked(target.width(), target.height());
   if (request.topmost.type == PositionRequest::Type::kValid) {
     topmost_ = request.topmost.value;
@@ -131,9 +133,12 @@ WindowPosition BrowserHost::GetPosition() {
   GdkWindow* gdk_window = gtk_widget_get_window(GTK_WIDGET(window_));
   if (gdk_window && gtk_widget_get_mapped(GTK_WIDGET(window_))) {
     // The window has no frame of its own: its rectangle on the server is
-    // its frame.
-    if (const auto rect = ServerRect(gdk_window)) {
-      position.rect = *rect;
+    // its frame. The one asked for before still holds unless something may
+    // have changed it since; an event not handled yet (one the server has
+    // sent, or that GDK holds) may be such a change.
+    if (!server_rect_ || gdk_events_pending()) server_rect_ = ServerRect(gdk_window);
+    if (server_rect_) {
+      position.rect = *server_rect_;
       return position;
     }
     GdkRectangle frame{};
@@ -218,6 +223,7 @@ void BrowserHost::ResizeAsAsked(int width, int height) {
     limits_back_on_resize_ = true;
   }
   gtk_window_resize(window_, width, height);
+  server_rect_.reset();
 }
 
 void BrowserHost::OnResized(int width, int height) {
