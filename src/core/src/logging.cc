@@ -285,7 +285,8 @@ LogMessage::~LogMessage() {
     text += '\n';
     WriteLine(text);
   } catch (...) {
-    // A log line is never worth an exception escaping a destructor.
+    // A log line is never worth an exception escaping a destructor. Not
+    // Guarded: that would log from inside the logger.
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/tick.h"
 
@@ -77,13 +78,8 @@ void TaskThread::Drain() {
 }
 
 void TaskThread::RunGuarded(const Task& task) const {
-  try {
-    task();
-  } catch (const std::exception& error) {
-    VESK_LOG(ERROR) << name_ << " task threw: " << error.what();
-  } catch (...) {
-    VESK_LOG(ERROR) << name_ << " task threw";
-  }
+  const std::string where = name_ + " task";
+  Guarded(where.c_str(), task);
 }
 
 void TaskThread::Loop() {

@@ -60,7 +60,8 @@ __attribute__((constructor)) void RunLoadTimeSwitches() {
       ForceCrash();
     }
   } catch (...) {
-    // Debugging aids never stop the program from starting.
+    // Debugging aids never stop the program from starting. Not Guarded:
+    // this runs while the libraries load, before logging may be used.
   }
 }
 

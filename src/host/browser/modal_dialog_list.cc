@@ -63,7 +63,7 @@ struct OpenFileDialogState {
 void OnOpenFileResponse(GtkDialog* dialog, gint response, gpointer data) {
   VESK_REQUIRE_MAIN_THREAD();
   auto* state = static_cast<OpenFileDialogState*>(data);
-  try {
+  Guarded("the open-file dialog's answer", [dialog, response, state] {
     std::vector<std::string> paths;
     if (response == GTK_RESPONSE_ACCEPT) {
       // A list of file names it gives us, both owned.
@@ -79,9 +79,7 @@ void OnOpenFileResponse(GtkDialog* dialog, gint response, gpointer data) {
     gtk_widget_destroy(GTK_WIDGET(dialog));
     const bool chosen = !paths.empty();
     done(chosen, std::move(paths));
-  } catch (...) {
-    VESK_LOG(ERROR) << "the open-file dialog's answer failed";
-  }
+  });
 }
 
 }  // namespace

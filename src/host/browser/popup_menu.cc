@@ -18,13 +18,11 @@ struct MenuState {
 
 void OnItemActivated(GtkMenuItem* item, gpointer data) {
   VESK_REQUIRE_MAIN_THREAD();
-  try {
+  Guarded("menu command", [item, data] {
     auto* state = static_cast<MenuState*>(data);
     const int id = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), kCommandKey));
     if (state->on_command) state->on_command(id);
-  } catch (...) {
-    VESK_LOG(ERROR) << "menu command failed";
-  }
+  });
 }
 
 GtkWidget* BuildMenu(const std::vector<MenuItem>& items, MenuState* state) {

@@ -1,5 +1,7 @@
 #include "channel/channel_handlers.h"
 
+#include <iterator>
+
 #include "browser/browser_host.h"
 #include "cookie_store.h"
 #include "origin_storage.h"
@@ -15,25 +17,14 @@ namespace {
 namespace op = channel::op;
 
 GdkWindowEdge ToGdkEdge(channel::WindowEdge edge) {
-  switch (edge) {
-    case channel::WindowEdge::kLeft:
-      return GDK_WINDOW_EDGE_WEST;
-    case channel::WindowEdge::kTop:
-      return GDK_WINDOW_EDGE_NORTH;
-    case channel::WindowEdge::kRight:
-      return GDK_WINDOW_EDGE_EAST;
-    case channel::WindowEdge::kBottom:
-      return GDK_WINDOW_EDGE_SOUTH;
-    case channel::WindowEdge::kTopLeft:
-      return GDK_WINDOW_EDGE_NORTH_WEST;
-    case channel::WindowEdge::kTopRight:
-      return GDK_WINDOW_EDGE_NORTH_EAST;
-    case channel::WindowEdge::kBottomLeft:
-      return GDK_WINDOW_EDGE_SOUTH_WEST;
-    case channel::WindowEdge::kBottomRight:
-      return GDK_WINDOW_EDGE_SOUTH_EAST;
-  }
-  return GDK_WINDOW_EDGE_SOUTH_EAST;
+  // In the order of channel::WindowEdge.
+  static constexpr GdkWindowEdge kEdges[] = {GDK_WINDOW_EDGE_WEST,       GDK_WINDOW_EDGE_NORTH,
+                                             GDK_WINDOW_EDGE_EAST,       GDK_WINDOW_EDGE_SOUTH,
+                                             GDK_WINDOW_EDGE_NORTH_WEST, GDK_WINDOW_EDGE_NORTH_EAST,
+                                             GDK_WINDOW_EDGE_SOUTH_WEST, GDK_WINDOW_EDGE_SOUTH_EAST};
+  static_assert(std::size(kEdges) == static_cast<size_t>(channel::WindowEdge::kBottomRight) + 1);
+  const auto index = static_cast<size_t>(edge);
+  return index < std::size(kEdges) ? kEdges[index] : GDK_WINDOW_EDGE_SOUTH_EAST;
 }
 
 // A page's requests, answered by its host window.

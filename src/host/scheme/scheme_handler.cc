@@ -7,6 +7,7 @@
 
 #include "io_thread.h"
 #include "scheme/scheme_registry.h"
+#include "vesk/core/guarded.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/object_ref.h"
 #include "vesk/core/package/mime_types.h"
@@ -72,26 +73,21 @@ void Answer(PendingLoad* load) {
 gboolean FinishOnMainThread(gpointer data) {
   VESK_REQUIRE_MAIN_THREAD();
   auto* load = static_cast<PendingLoad*>(data);
-  try {
+  const std::string where = "Answering " + load->url;
+  Guarded(where.c_str(), [load] {
     g_autoptr(GObject) view = static_cast<GObject*>(g_weak_ref_get(&load->view));
     // A request whose view is gone was cancelled by the engine; after
     // shutdown nothing is answered any more.
     if ((view || !load->had_view) && !g_stopped.load()) Answer(load);
-  } catch (const std::exception& error) {
-    VESK_LOG(ERROR) << "Answering " << load->url << " threw: " << error.what();
-  } catch (...) {
-    VESK_LOG(ERROR) << "Answering " << load->url << " threw";
-  }
+  });
   DestroyPendingLoad(load);
   return G_SOURCE_REMOVE;
 }
 
 void LoadOnIoThread(PendingLoad* load) {
-  try {
-    if (!g_stopped.load()) load->loaded = LoadUrlContent(load->url, &load->bytes);
-  } catch (...) {
-    load->loaded = false;
-  }
+  load->loaded = Guarded(
+      "Loading a vesk request",
+      [load] { return !g_stopped.load() && LoadUrlContent(load->url, &load->bytes); }, false);
   g_idle_add_full(G_PRIORITY_DEFAULT, &FinishOnMainThread, load, nullptr);
 }
 
@@ -99,7 +95,7 @@ void LoadOnIoThread(PendingLoad* load) {
 
 void HandleSchemeRequest(WebKitURISchemeRequest* request, gpointer /*user_data*/) {
   VESK_REQUIRE_MAIN_THREAD();
-  try {
+  Guarded("vesk request", [request] {
     const char* uri = webkit_uri_scheme_request_get_uri(request);
     const std::string url = uri ? uri : "";
     UrlParts parts;
@@ -118,11 +114,7 @@ void HandleSchemeRequest(WebKitURISchemeRequest* request, gpointer /*user_data*/
       FinishWithStatus(request, 404, nullptr, nullptr);
       DestroyPendingLoad(load);
     }
-  } catch (const std::exception& error) {
-    VESK_LOG(ERROR) << "vesk request threw: " << error.what();
-  } catch (...) {
-    VESK_LOG(ERROR) << "vesk request threw";
-  }
+  });
 }
 
 void StopSchemeHandler() { g_stopped.store(true); }

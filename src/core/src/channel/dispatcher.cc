@@ -1,11 +1,10 @@
 #include "vesk/core/channel/dispatcher.h"
 
-#include <exception>
 #include <memory>
 #include <optional>
 #include <utility>
 
-#include "vesk/core/logging.h"
+#include "vesk/core/guarded.h"
 
 namespace vesk::channel {
 namespace {
@@ -69,15 +68,14 @@ void DispatchAmong(const Request& request, HostEnd& host, const OnceAnswer& answ
 
 void Dispatch(const Request& request, HostEnd& host, Answer answer) {
   const OnceAnswer once(std::move(answer));
-  try {
-    DispatchAmong(request, host, once, AllOperations{});
-    return;
-  } catch (const std::exception& error) {
-    VESK_LOG(ERROR) << "Page channel request failed: " << error.what();
-  } catch (...) {
-    VESK_LOG(ERROR) << "Page channel request failed";
-  }
-  once(Fail(Error::kBadRequest));
+  const bool served = Guarded(
+      "Page channel request",
+      [&] {
+        DispatchAmong(request, host, once, AllOperations{});
+        return true;
+      },
+      false);
+  if (!served) once(Fail(Error::kBadRequest));
 }
 
 Response Dispatch(const Request& request, HostEnd& host) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "vesk/core/guarded.h"
 #include "vesk/core/ipc/ipc_section.h"
 #include "vesk/core/ipc/ipc_socket_dir.h"
 #include "vesk/core/log_text.h"
@@ -116,11 +117,7 @@ void IpcReceiver::RemoveListener(IPC::Listener* listener) {
 }
 
 gboolean IpcReceiver::OnListenReadyThunk(gint, GIOCondition, gpointer self) {
-  try {
-    static_cast<IpcReceiver*>(self)->AcceptAll();
-  } catch (...) {
-    VESK_LOG(ERROR) << "IPC: accepting a connection failed";
-  }
+  Guarded("IPC: accepting a connection", [self] { static_cast<IpcReceiver*>(self)->AcceptAll(); });
   return G_SOURCE_CONTINUE;
 }
 
@@ -160,11 +157,7 @@ void IpcReceiver::AcceptAll() {
 }
 
 gboolean IpcReceiver::OnConnectionReadyThunk(gint, GIOCondition, gpointer serial) {
-  try {
-    Get().ReadRequest(PointerToSerial(serial));
-  } catch (...) {
-    VESK_LOG(ERROR) << "IPC: handling a request failed";
-  }
+  Guarded("IPC: handling a request", [serial] { Get().ReadRequest(PointerToSerial(serial)); });
   // The source is destroyed explicitly once the request is complete.
   return G_SOURCE_CONTINUE;
 }
@@ -235,26 +228,20 @@ void IpcReceiver::Deliver(const std::shared_ptr<Connection>& connection, const I
   const IPC sender(static_cast<uint32_t>(owner_pid_), std::string());
   for (IPC::Listener* listener : listeners) {
     if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) continue;
-    try {
-      listener->OnMessage(sender, message.id, message.data, IPC::Completion(delivery));
-    } catch (const std::exception& error) {
-      VESK_LOG(ERROR) << "IPC listener failed: " << error.what();
-    } catch (...) {
-      VESK_LOG(ERROR) << "IPC listener failed";
-    }
+    Guarded("IPC listener",
+            [&] { listener->OnMessage(sender, message.id, message.data, IPC::Completion(delivery)); });
   }
   // When every listener finished at once, this answers now.
 }
 
 IpcReceiver::Delivery::~Delivery() {
-  try {
+  // A destructor: nothing may escape.
+  Guarded("IPC: answering a message", [this] {
     IpcReceiver& receiver = Get();
     VESK_LOG(INFO) << "IPC message handled: id=" << id;
     // Gone when the receiver stopped in the meantime.
     if (receiver.connections_.erase(connection->serial) > 0) receiver.Finish(*connection, true);
-  } catch (...) {
-    // Destructor: nothing may escape.
-  }
+  });
 }
 
 void IpcReceiver::StopWatching(Connection& connection) {
