@@ -110,10 +110,6 @@ TEST_F(BrowserHostTest, TheKeptRectangleFollowsEveryChange) {
   EXPECT_EQ(between.left, 123);
   EXPECT_TRUE(SpinUntil([host] { return testing::ServerGeometry(host->window()).width == 500; }));
   EXPECT_EQ(host->GetPosition().rect, (WindowRect{123, 45, 623, 45 + before.height()}));
-
-  // And once hidden, the rectangle GTK keeps for the window is given.
-  gtk_widget_hide(GTK_WIDGET(host->window()));
-  EXPECT_EQ(host->GetPosition().rect.width(), 500);
 }
 
 TEST_F(BrowserHostTest, SizeLimitsReachTheWindowManagerHints) {

@@ -77,7 +77,9 @@ TEST(ChannelSchemaTest, TheWrittenLayoutReadsLikeAnyOtherMemberOrder) {
     const std::string sorted = std::string(R"({"args":{"a":1},"op":26,"page":)") + page + R"(,"v":1})";
     const auto from_layout = channel::DecodeRequest(layout), from_sorted = channel::DecodeRequest(sorted);
     ASSERT_EQ(from_layout.has_value(), from_sorted.has_value()) << page;
-    if (from_layout) EXPECT_EQ(from_layout->page_id, from_sorted->page_id) << page;
+    if (from_layout) {
+      EXPECT_EQ(from_layout->page_id, from_sorted->page_id) << page;
+    }
   }
   EXPECT_FALSE(channel::DecodeRequest(R"({"v":1,"op":4294967296,"page":1,"args":{}})"))
       << "op beyond 32 bits";
