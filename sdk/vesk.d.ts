@@ -28,6 +28,8 @@ interface VeskVersion {
 interface VeskApp {
   /** Ends the application: closes open system dialogs, then every window. */
   exit(): void;
+  /** The process-wide proxy settings (one object per page, one table per process). */
+  getProxyHandler(): VeskProxyHelper;
   /** The process-wide error handler (one object per page, one state per process). */
   getErrorHandler(): VeskErrorHandler;
   /** The process's notification-area icon (one object per page, one icon per process). */
@@ -128,6 +130,28 @@ interface VeskErrorHandler {
   setErrorHandlerUrl(url: string): void;
   /** String values kept for the error page; reading gives a copy. */
   errordata: Record<string, string>;
+}
+
+/** A proxy as the proxy helper reads and takes it. */
+interface VeskProxy {
+  /** "http", "https", "socks5", ...; a proxy without a scheme is never used. */
+  scheme?: string;
+  host: string;
+  /** 1..65534. */
+  port: number;
+  /** Sent when an http proxy asks for credentials. */
+  username?: string;
+  password?: string;
+}
+
+/** app.getProxyHandler(): the proxies the engine uses, per origin and by default. */
+interface VeskProxyHelper {
+  /** Sets (or, with undefined, removes) the proxy for connections to the origin `url`. */
+  setProxyForUrl(url: string, proxy: VeskProxy | undefined): void;
+  /** The entry stored for exactly `url` (never the default); empty strings and port 0 when none. */
+  getProxyForUrl(url: string): Required<VeskProxy>;
+  /** The proxy for every origin without an entry; undefined unless scheme, host and port are set. */
+  defaultProxy: Required<VeskProxy> | undefined;
 }
 
 /** app.getTrayIcon(): the notification-area icon. A right click calls the

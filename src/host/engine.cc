@@ -1,6 +1,7 @@
 #include "engine.h"
 
 #include "channel/channel_server.h"
+#include "proxy_settings.h"
 #include "scheme/scheme_registry.h"
 #include "ui_app.h"
 #include "vesk/core/channel/page_messages.h"
@@ -44,6 +45,8 @@ WebKitSettings* Engine::settings() {
 
 void Engine::CreateContext() {
   VESK_VLOG(1) << "start-up: creating the web context";
+  // The network process inherits the environment when the engine starts it.
+  StartProxyResolution();
   const char* data_dir =
       settings_.local_storage_path.empty() ? nullptr : settings_.local_storage_path.c_str();
   const char* cache_dir = settings_.cache_path.empty() ? nullptr : settings_.cache_path.c_str();

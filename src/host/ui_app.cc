@@ -19,6 +19,7 @@
 #include "vesk/core/command_line.h"
 #include "vesk/core/ipc/ipc.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/proxy/resolver_server.h"
 #include "vesk/core/switches.h"
 #include "vesk/core/thread_check.h"
 
@@ -117,6 +118,7 @@ void UiApp::CleanUpAfterLoop() {
   ChannelServer::Get().Stop();
   OriginStorage::Get().Shutdown();
   Engine::Get().Shutdown();
+  ProxyResolverServer::Get().Stop();
 }
 
 bool UiApp::Run(const std::string& start_url) {

@@ -14,6 +14,7 @@ INTERFACES = {
     "app": "VeskApp", "browser": "VeskBrowser", "os": "VeskOs", "security": "VeskSecurity",
     "winhelper": "VeskWinhelper", "errorHandler": "VeskErrorHandler", "md5": "VeskMD5",
     "crc": "VeskCRC32", "zlib": "VeskCompress", "trayIcon": "VeskTrayIcon",
+    "proxyHelper": "VeskProxyHelper",
 }
 
 

@@ -20,6 +20,7 @@ namespace {
 // that is dropped or swapped on the way shows.
 struct Fill {
   void operator()(const char*, int& value) const { value = 7; }
+  void operator()(const char*, uint16_t& value) const { value = 65534; }
   void operator()(const char*, bool& value) const { value = true; }
   void operator()(const char*, double& value) const { value = 0.25; }
   void operator()(const char* name, std::string& value) const { value = std::string("text of ") + name; }
@@ -89,6 +90,11 @@ class RecordingHost final : public HostEnd, public WindowDelegates, public Servi
   RECORD(SetTrayIconImage)
   RECORD(SetTrayToolTip)
   RECORD(PopBalloon)
+  RECORD(SetProxyForUrl)
+  RECORD(RemoveProxyForUrl)
+  RECORD(GetProxyForUrl)
+  RECORD(GetDefaultProxy)
+  RECORD(SetDefaultProxy)
 #undef RECORD
 
   // Answered at once, or kept for the test to answer later.

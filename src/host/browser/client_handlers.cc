@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "browser/modal_dialog_list.h"
+#include "proxy_settings.h"
 #include "vesk/core/browser/error_processor.h"
 #include "vesk/core/command_line.h"
 #include "vesk/core/guarded.h"
@@ -122,6 +123,7 @@ ClientHandlers* ClientHandlers::Attach(WebKitWebView* view, ClientHandlersDelega
   g_signal_connect(view, "run-file-chooser", G_CALLBACK(OnRunFileChooser), handlers);
   g_signal_connect(view, "decide-policy", G_CALLBACK(OnDecidePolicy), handlers);
   g_signal_connect(view, "resource-load-started", G_CALLBACK(OnResourceLoadStarted), handlers);
+  g_signal_connect(view, "authenticate", G_CALLBACK(OnAuthenticate), nullptr);
   return handlers;
 }
 

@@ -6,9 +6,11 @@
 #include "cookie_store.h"
 #include "origin_storage.h"
 #include "os_services.h"
+#include "proxy_settings.h"
 #include "tray/tray_icon.h"
 #include "vesk/core/browser/error_processor.h"
 #include "vesk/core/channel/dispatcher.h"
+#include "vesk/core/proxy/proxy_manager.h"
 #include "vesk/core/thread_check.h"
 
 namespace vesk {
@@ -181,6 +183,27 @@ class Services final : public channel::ServiceDelegates {
   }
   op::PopBalloon::Result Handle(const op::PopBalloon::Request& request) override {
     Tray().PopBalloon(request);
+    return {};
+  }
+  op::SetProxyForUrl::Result Handle(const op::SetProxyForUrl::Request& request) override {
+    ProxyManager::Get().SetProxyForUrl(request.url, request.proxy);
+    ProxyRulesChanged();
+    return {};
+  }
+  op::RemoveProxyForUrl::Result Handle(const op::RemoveProxyForUrl::Request& request) override {
+    ProxyManager::Get().RemoveProxyForUrl(request.url);
+    ProxyRulesChanged();
+    return {};
+  }
+  op::GetProxyForUrl::Result Handle(const op::GetProxyForUrl::Request& request) override {
+    return {ProxyManager::Get().GetProxyForUrl(request.url, false)};
+  }
+  op::GetDefaultProxy::Result Handle(const op::GetDefaultProxy::Request&) override {
+    return {ProxyManager::Get().default_proxy()};
+  }
+  op::SetDefaultProxy::Result Handle(const op::SetDefaultProxy::Request& request) override {
+    ProxyManager::Get().set_default_proxy(request.proxy);
+    ProxyRulesChanged();
     return {};
   }
 

@@ -9,6 +9,7 @@
 #include "plugin_base/context_scope.h"
 #include "plugins/app_update.h"
 #include "plugins/error_handler.h"
+#include "plugins/proxy_helper.h"
 #include "vesk/app_identity.h"
 #include "vesk/core/autostart.h"
 #include "vesk/core/command_line.h"
@@ -29,6 +30,13 @@ const std::string& ContextMenuKey() {
 }
 
 void Exit(App& self, Call& call) { AskHost<vesk::channel::op::Exit>(self.page_id(), call); }
+
+// One wrapper per script context, made in this context; the table it
+// fronts is the UI process's.
+void GetProxyHandler(App& self, Call& call) {
+  if (!call.ExpectCount(0)) return;
+  if (const auto scope = self.scope()) call.Return(scope->WrapperOf<ProxyHelper>(self.context()));
+}
 
 void GetErrorHandler(App& self, Call& call) {
   if (!call.ExpectCount(0)) return;
@@ -133,6 +141,7 @@ void App::ReleaseScriptValues() {
 
 void App::RegisterApis() {
   RegisterFunction("exit", Exit);
+  RegisterFunction("getProxyHandler", GetProxyHandler);
   RegisterFunction("getErrorHandler", GetErrorHandler);
   RegisterFunction("getTrayIcon", GetTrayIcon);
   RegisterFunction("setAutoRun", SetAutoRun);

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "vesk/core/proxy/network_environment.h"
+
 extern char** environ;
 
 namespace vesk::update {
@@ -69,8 +71,14 @@ bool MakeExecutableForOwner(const std::string& path) {
 
 std::vector<std::string> ChildEnvironment(const char* const* environment) {
   std::vector<std::string> result;
-  for (const char* const* entry = environment; entry && *entry; ++entry)
-    if (!IsOwnVariable(*entry)) result.emplace_back(*entry);
+  const std::string_view saved_prefix = kSavedVariablePrefix;
+  for (const char* const* entry = environment; entry && *entry; ++entry) {
+    const std::string_view text = *entry;
+    if (!IsOwnVariable(text))
+      result.emplace_back(text);
+    else if (text.substr(0, saved_prefix.size()) == saved_prefix && text.find('=') != std::string_view::npos)
+      result.emplace_back(text.substr(saved_prefix.size()));  // the user's own value, given back
+  }
   return result;
 }
 

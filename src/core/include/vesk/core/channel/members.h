@@ -16,6 +16,7 @@
 #include <json/json.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
@@ -44,6 +45,18 @@ struct MemberCodec<int> {
     const Json::Value* member = parent.find(name, name + std::char_traits<char>::length(name));
     if (!member || !member->isInt()) return false;
     *value = member->asInt();
+    return true;
+  }
+};
+
+// A port: 0..65535; anything else refuses the struct.
+template <>
+struct MemberCodec<uint16_t> {
+  static void Encode(uint16_t value, Json::Value* parent, const char* name) { (*parent)[name] = value; }
+  static bool Decode(const Json::Value& parent, const char* name, uint16_t* value) {
+    int number = 0;
+    if (!MemberCodec<int>::Decode(parent, name, &number) || number < 0 || number > 65535) return false;
+    *value = static_cast<uint16_t>(number);
     return true;
   }
 };

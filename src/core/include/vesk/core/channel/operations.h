@@ -15,6 +15,7 @@
 
 #include "vesk/core/browser/window_geometry.h"
 #include "vesk/core/channel/members.h"
+#include "vesk/core/proxy/proxy_info.h"
 
 namespace vesk::channel {
 
@@ -57,6 +58,11 @@ enum class Op : uint32_t {
   kTraySetIcon = 63,
   kTraySetToolTip = 64,
   kTrayPopBalloon = 65,
+  kProxySetForUrl = 80,
+  kProxyRemoveForUrl = 81,
+  kProxyGetForUrl = 82,
+  kProxyGetDefault = 83,
+  kProxySetDefault = 84,
 };
 
 enum class ShowCommand { kShow, kHide, kRestore, kMinimize, kMaximize };
@@ -104,6 +110,7 @@ class ErrorDataDelegate;
 class BrowserDelegate;
 class CookieStoreDelegate;
 class TrayIconDelegate;
+class ProxyDelegate;
 
 // |kLater|: the delegate answers through a Reply once asynchronous work of
 // the UI process has finished (the page waits on the channel meanwhile, the
@@ -520,6 +527,64 @@ struct PopBalloon : ServiceOperation<Op::kTrayPopBalloon, TrayIconDelegate> {
   struct Result : NoMembers {};
 };
 
+// A proxy record's members, in requests and results.
+inline void ProxyMembers(auto& proxy, auto&& member) {
+  member("scheme", proxy.scheme);
+  member("host", proxy.host);
+  member("port", proxy.port);
+  member("username", proxy.username);
+  member("password", proxy.password);
+}
+
+// The page's proxy table and default (one per process, in the UI process).
+struct SetProxyForUrl : ServiceOperation<Op::kProxySetForUrl, ProxyDelegate> {
+  struct Request {
+    std::string url;
+    VeskProxyInfo proxy;
+    static void Members(auto& self, auto&& member) {
+      member("url", self.url);
+      ProxyMembers(self.proxy, member);
+    }
+  };
+  struct Result : NoMembers {};
+};
+
+struct RemoveProxyForUrl : ServiceOperation<Op::kProxyRemoveForUrl, ProxyDelegate> {
+  struct Request {
+    std::string url;
+    static void Members(auto& self, auto&& member) { member("url", self.url); }
+  };
+  struct Result : NoMembers {};
+};
+
+// The entry for the URL's key only (never the default).
+struct GetProxyForUrl : ServiceOperation<Op::kProxyGetForUrl, ProxyDelegate> {
+  struct Request {
+    std::string url;
+    static void Members(auto& self, auto&& member) { member("url", self.url); }
+  };
+  struct Result {
+    VeskProxyInfo proxy;
+    static void Members(auto& self, auto&& member) { ProxyMembers(self.proxy, member); }
+  };
+};
+
+struct GetDefaultProxy : ServiceOperation<Op::kProxyGetDefault, ProxyDelegate> {
+  struct Request : NoMembers {};
+  struct Result {
+    VeskProxyInfo proxy;
+    static void Members(auto& self, auto&& member) { ProxyMembers(self.proxy, member); }
+  };
+};
+
+struct SetDefaultProxy : ServiceOperation<Op::kProxySetDefault, ProxyDelegate> {
+  struct Request {
+    VeskProxyInfo proxy;
+    static void Members(auto& self, auto&& member) { ProxyMembers(self.proxy, member); }
+  };
+  struct Result : NoMembers {};
+};
+
 }  // namespace op
 
 // Every operation the dispatcher serves.
@@ -534,7 +599,8 @@ using AllOperations =
                   op::GetErrorData, op::GetCookie, op::SetCookie, op::RemoveCookie, op::MoveCookie,
                   op::GetOriginStorage, op::ClickAt, op::EndLaunch, op::GetTrayIcon, op::GetTrayIconState,
                   op::InstallTrayIcon, op::UninstallTrayIcon, op::SetTrayIconImage, op::SetTrayToolTip,
-                  op::PopBalloon>;
+                  op::PopBalloon, op::SetProxyForUrl, op::RemoveProxyForUrl, op::GetProxyForUrl,
+                  op::GetDefaultProxy, op::SetDefaultProxy>;
 
 // The delegate interfaces: one Handle per operation, told apart by the
 // request type. UI main thread only.
@@ -640,6 +706,19 @@ class TrayIconDelegate {
   virtual ~TrayIconDelegate() = default;
 };
 
+// The page's proxy table; a change applies to the next request.
+class ProxyDelegate {
+ public:
+  VESK_CHANNEL_HANDLE(SetProxyForUrl);
+  VESK_CHANNEL_HANDLE(RemoveProxyForUrl);
+  VESK_CHANNEL_HANDLE(GetProxyForUrl);
+  VESK_CHANNEL_HANDLE(GetDefaultProxy);
+  VESK_CHANNEL_HANDLE(SetDefaultProxy);
+
+ protected:
+  virtual ~ProxyDelegate() = default;
+};
+
 #undef VESK_CHANNEL_HANDLE
 #undef VESK_CHANNEL_HANDLE_LATER
 
@@ -651,6 +730,7 @@ class WindowDelegates : public AppDelegate,
 class ServiceDelegates : public OsServicesDelegate,
                          public ErrorDataDelegate,
                          public CookieStoreDelegate,
-                         public TrayIconDelegate {};
+                         public TrayIconDelegate,
+                         public ProxyDelegate {};
 
 }  // namespace vesk::channel

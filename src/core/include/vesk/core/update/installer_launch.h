@@ -9,7 +9,8 @@
 namespace vesk::update {
 
 // The environment without the variables this program sets for itself
-// (GIO module selection for the engine, VESK_*), as "NAME=value" entries.
+// (GIO module selection for the engine, VESK_*), as "NAME=value" entries;
+// values of the user's that we replaced (VESK_SAVED_<name>) are given back.
 std::vector<std::string> ChildEnvironment(const char* const* environment);
 
 // Makes |installer| executable for its owner and runs it with the two

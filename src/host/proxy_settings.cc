@@ -1,0 +1,58 @@
+#include "proxy_settings.h"
+
+#include "engine.h"
+#include "vesk/core/file_util.h"
+#include "vesk/core/guarded.h"
+#include "vesk/core/log_text.h"
+#include "vesk/core/logging.h"
+#include "vesk/core/proxy/network_environment.h"
+#include "vesk/core/proxy/proxy_manager.h"
+#include "vesk/core/proxy/resolver_server.h"
+#include "vesk/core/thread_check.h"
+
+namespace vesk {
+
+bool StartProxyResolution() {
+  VESK_REQUIRE_MAIN_THREAD();
+  const std::string module_dir = JoinPath(ProgramDirectory(), "gio");
+  if (!PathExists(JoinPath(module_dir, "libvesk_proxy_resolver.so"))) {
+    VESK_LOG(WARNING) << "Proxy resolver module missing in " << module_dir
+                      << "; the page's proxies have no effect";
+    return false;
+  }
+  ProxyResolverServer& server = ProxyResolverServer::Get();
+  if (!server.Start()) return false;
+  PrepareNetworkProcessEnvironment(module_dir, server.socket_path(), server.token());
+  return true;
+}
+
+gboolean OnAuthenticate(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer) {
+  return Guarded(
+      "authenticate",
+      [request]() -> gboolean {
+        VESK_REQUIRE_MAIN_THREAD();
+        if (!webkit_authentication_request_is_for_proxy(request)) return FALSE;
+        const char* host = webkit_authentication_request_get_host(request);
+        const guint port = webkit_authentication_request_get_port(request);
+        const auto proxy =
+            port <= 65535 ? ProxyManager::Get().FindProxyByHostPort(host ? host : "", port) : std::nullopt;
+        // A retry means the proxy refused what was sent: asking again would
+        // only repeat it, and no dialog is shown for a proxy.
+        if (!proxy || webkit_authentication_request_is_retry(request)) {
+          if (proxy)
+            VESK_LOG(WARNING) << "Proxy " << logging::EscapeLogText(host ? host : "") << ":" << port
+                              << " refused the stored credentials";
+          webkit_authentication_request_cancel(request);
+          return TRUE;
+        }
+        g_autoptr(WebKitCredential) credential = webkit_credential_new(
+            proxy->username.c_str(), proxy->password.c_str(), WEBKIT_CREDENTIAL_PERSISTENCE_NONE);
+        webkit_authentication_request_authenticate(request, credential);
+        return TRUE;
+      },
+      FALSE);
+}
+
+void ProxyRulesChanged() { VESK_REQUIRE_MAIN_THREAD(); }
+
+}  // namespace vesk
