@@ -12,6 +12,7 @@
 
 #include "vesk/core/external_opener.h"
 #include "vesk/core/logging.h"
+#include "vesk/core/update/installer_launch.h"
 
 namespace vesk {
 namespace {
@@ -104,6 +105,23 @@ Window TopLevelAt(Display* display, int x, int y) {
   return child;
 }
 
+// The handler gets the user's environment: without the variables we set
+// for the engine's network process, with the user's own values back.
+GAppLaunchContext* ChildLaunchContext() {
+  GAppLaunchContext* launch = g_app_launch_context_new();
+  g_auto(GStrv) ours = g_get_environ();
+  for (gchar** entry = ours; entry && *entry; ++entry) {
+    const std::string text = *entry;
+    g_app_launch_context_unsetenv(launch, text.substr(0, text.find('=')).c_str());
+  }
+  for (const std::string& entry : update::ChildEnvironment(ours)) {
+    const size_t equals = entry.find('=');
+    if (equals != std::string::npos)
+      g_app_launch_context_setenv(launch, entry.substr(0, equals).c_str(), entry.c_str() + equals + 1);
+  }
+  return launch;
+}
+
 }  // namespace
 
 void OpenExternal(const std::string& target) {
@@ -115,7 +133,8 @@ void OpenExternal(const std::string& target) {
     g_autofree gchar* scheme = g_uri_parse_scheme(external.c_str());
     g_autofree gchar* uri =
         scheme ? g_strdup(external.c_str()) : g_filename_to_uri(external.c_str(), nullptr, &error);
-    if (uri && !g_app_info_launch_default_for_uri(uri, nullptr, &error))
+    g_autoptr(GAppLaunchContext) launch = ChildLaunchContext();
+    if (uri && !g_app_info_launch_default_for_uri(uri, launch, &error))
       VESK_LOG(WARNING) << "Cannot open " << external << ": " << (error ? error->message : "");
   });
   opener->Submit(target);

@@ -47,6 +47,7 @@ def register_default_handler(program, tmp_path):
         '#!/bin/sh\n'
         'cd "%s"\n'
         'for target in "$@"; do printf "%%s\\n" "$target" >> handled.txt; done\n'
+        'env > "environment-$$.txt"\n'
         '# Polls for the test to let it go (a minute at most).\n'
         'n=0; while [ ! -e release ] && [ $n -lt 600 ]; do sleep 0.1; n=$((n + 1)); done\n'
         'echo finished >> finished.txt\n' % tmp_path)
@@ -68,6 +69,9 @@ def lines_of(path):
 
 def test_navigate_external_opens_targets_with_the_default_handler(program, tmp_path):
     handler_dir = register_default_handler(program, tmp_path)
+    # A module directory of the user's own: the handler gets it back, and
+    # none of the variables the program sets for the engine's network process.
+    program.env["GIO_EXTRA_MODULES"] = "/users/own/gio-modules"
     note = tmp_path / "a note.txt"
     note.write_text("plain text\n")
     url = TEST_SCHEME + "://target/path?q=1&r=a%20b"
@@ -85,3 +89,10 @@ def test_navigate_external_opens_targets_with_the_default_handler(program, tmp_p
     (handler_dir / "release").write_text("go\n")
     wait_until(lambda: len(lines_of(handler_dir / "finished.txt")) == 2, what="both handlers to end")
     assert "Cannot open" not in program.log()
+    environments = sorted(handler_dir.glob("environment-*.txt"))
+    assert len(environments) == 2
+    for environment in environments:
+        variables = dict(line.split("=", 1) for line in environment.read_text().splitlines() if "=" in line)
+        assert variables.get("GIO_EXTRA_MODULES") == "/users/own/gio-modules", environment.read_text()
+        ours = [name for name in variables if name.startswith("VESK_") or name == "GIO_USE_PROXY_RESOLVER"]
+        assert ours == [], environment.read_text()
