@@ -39,9 +39,10 @@ gboolean OnAuthenticate(WebKitWebView*, WebKitAuthenticationRequest* request, gp
         // A retry means the proxy refused what was sent: asking again would
         // only repeat it, and no dialog is shown for a proxy.
         if (!proxy || webkit_authentication_request_is_retry(request)) {
-          if (proxy)
-            VESK_LOG(WARNING) << "Proxy " << logging::EscapeLogText(host ? host : "") << ":" << port
-                              << " refused the stored credentials";
+          VESK_LOG(WARNING) << "Proxy " << logging::EscapeLogText(host ? host : "") << ":" << port
+                            << (proxy ? " refused the stored credentials"
+                                      : " asked for credentials; none stored")
+                            << "; request cancelled";
           webkit_authentication_request_cancel(request);
           return TRUE;
         }

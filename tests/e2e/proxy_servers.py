@@ -116,3 +116,28 @@ class Microsocks:
     def close(self):
         self.process.terminate()
         self.process.wait(timeout=10)
+
+
+class TcpRecorder:
+    """A TCP listener on 127.0.0.1 that counts the connections it accepts
+    and closes them: the target of a CONNECT tunnel, whose TLS never starts."""
+
+    def __init__(self):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        self.port = self.listener.getsockname()[1]
+        self.accepted = 0
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while True:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            self.accepted += 1
+            connection.close()
+
+    def close(self):
+        self.listener.close()

@@ -122,10 +122,15 @@ void ProxyManager::set_default_proxy(const VeskProxyInfo& proxy) {
 
 std::optional<VeskProxyInfo> ProxyManager::FindProxyByHostPort(std::string_view host, uint16_t port) const {
   std::lock_guard lock(mutex_);
-  if (default_.host == host && default_.port == port) return default_;
+  const VeskProxyInfo* found = FindLocked(host, port);
+  return found ? std::optional<VeskProxyInfo>(*found) : std::nullopt;
+}
+
+const VeskProxyInfo* ProxyManager::FindLocked(std::string_view host, uint16_t port) const {
+  if (default_.host == host && default_.port == port) return &default_;
   for (const auto& [key, proxy] : table_)
-    if (proxy.host == host && proxy.port == port) return proxy;
-  return std::nullopt;
+    if (proxy.host == host && proxy.port == port) return &proxy;
+  return nullptr;
 }
 
 ProxyDecision ProxyManager::Decide(std::string_view connection) const {
@@ -142,6 +147,13 @@ ProxyDecision ProxyManager::Decide(std::string_view connection) const {
   }
   if (!chosen) chosen = &default_;
   if (!chosen->IsComplete()) return {};
+  // Only an http proxy is given credentials: those FindProxyByHostPort
+  // finds for it, in the proxy's address, where the engine's HTTP stack
+  // answers the proxy's challenge with them.
+  const VeskProxyInfo* credentials =
+      chosen->scheme == "http" ? FindLocked(chosen->host, chosen->port) : nullptr;
+  if (credentials && !credentials->username.empty())
+    return {ProxyDecision::Kind::kProxy, ProxyListTextWithCredentials(*chosen, *credentials)};
   return {ProxyDecision::Kind::kProxy, ProxyListText(*chosen)};
 }
 

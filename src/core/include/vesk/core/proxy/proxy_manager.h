@@ -75,7 +75,8 @@ class ProxyManager {
   // For a new connection to |connection| ("scheme://host:port"): the first
   // entry in key order whose key is that origin decides (its proxy when it
   // is complete, the system settings when not: an entry hides the default);
-  // without one a complete default, else the system settings.
+  // without one a complete default, else the system settings. An http
+  // proxy's text carries the credentials FindProxyByHostPort finds for it.
   ProxyDecision Decide(std::string_view connection) const;
 
   // Empties the table and the default (tests, benchmarks).
@@ -83,6 +84,7 @@ class ProxyManager {
 
  private:
   ProxyManager() = default;
+  const VeskProxyInfo* FindLocked(std::string_view host, uint16_t port) const;
 
   mutable std::mutex mutex_;
   std::map<std::string, VeskProxyInfo> table_;
