@@ -54,6 +54,20 @@ gboolean OnAuthenticate(WebKitWebView*, WebKitAuthenticationRequest* request, gp
       FALSE);
 }
 
-void ProxyRulesChanged() { VESK_REQUIRE_MAIN_THREAD(); }
+void ProxyRulesChanged() {
+  VESK_REQUIRE_MAIN_THREAD();
+  // The engine reuses idle connections whatever our resolver would say now.
+  // Setting the network session's proxy settings anew makes it drop its
+  // connections (it also cancels requests in flight). Switching to "no
+  // proxy" and back to the default (our resolver) is that re-application:
+  // setting the default alone is ignored while it is in force. Both go to
+  // the network process before the page's call returns, so the page's next
+  // request is decided anew.
+  if (!Engine::Get().initialized()) return;
+  WebKitWebsiteDataManager* manager = webkit_web_context_get_website_data_manager(Engine::Get().context());
+  webkit_website_data_manager_set_network_proxy_settings(manager, WEBKIT_NETWORK_PROXY_MODE_NO_PROXY,
+                                                         nullptr);
+  webkit_website_data_manager_set_network_proxy_settings(manager, WEBKIT_NETWORK_PROXY_MODE_DEFAULT, nullptr);
+}
 
 }  // namespace vesk

@@ -53,6 +53,21 @@ TEST_F(ProxyManagerTest, KeysDropSlashesAtBothEndsAndAreOtherwiseExact) {
   manager().RemoveProxyForUrl("http://never.set");  // nothing to remove: no effect
 }
 
+TEST_F(ProxyManagerTest, OnlyRealChangesCount) {
+  const uint64_t start = manager().generation();
+  manager().SetProxyForUrl("http://a.test", Proxy("http", "p", 1));
+  manager().SetProxyForUrl("http://a.test/", Proxy("http", "p", 1));
+  EXPECT_EQ(manager().generation(), start + 1) << "the same record again";
+  manager().SetProxyForUrl("http://b.test", VeskProxyInfo{});
+  EXPECT_EQ(manager().generation(), start + 2) << "a new entry, even an empty one";
+  manager().RemoveProxyForUrl("http://c.test");
+  manager().set_default_proxy(VeskProxyInfo{});
+  EXPECT_EQ(manager().generation(), start + 2);
+  manager().RemoveProxyForUrl("http://b.test");
+  manager().set_default_proxy(Proxy("http", "d", 2));
+  EXPECT_EQ(manager().generation(), start + 4);
+}
+
 TEST_F(ProxyManagerTest, TheDefaultIsOnlyReportedWhenAskedFor) {
   manager().set_default_proxy(Proxy("http", "d", 3128));
   EXPECT_EQ(manager().GetProxyForUrl("http://x", false), VeskProxyInfo{});

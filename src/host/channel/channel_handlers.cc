@@ -186,13 +186,15 @@ class Services final : public channel::ServiceDelegates {
     return {};
   }
   op::SetProxyForUrl::Result Handle(const op::SetProxyForUrl::Request& request) override {
+    const uint64_t before = ProxyManager::Get().generation();
     ProxyManager::Get().SetProxyForUrl(request.url, request.proxy);
-    ProxyRulesChanged();
+    if (ProxyManager::Get().generation() != before) ProxyRulesChanged();
     return {};
   }
   op::RemoveProxyForUrl::Result Handle(const op::RemoveProxyForUrl::Request& request) override {
+    const uint64_t before = ProxyManager::Get().generation();
     ProxyManager::Get().RemoveProxyForUrl(request.url);
-    ProxyRulesChanged();
+    if (ProxyManager::Get().generation() != before) ProxyRulesChanged();
     return {};
   }
   op::GetProxyForUrl::Result Handle(const op::GetProxyForUrl::Request& request) override {
@@ -202,8 +204,9 @@ class Services final : public channel::ServiceDelegates {
     return {ProxyManager::Get().default_proxy()};
   }
   op::SetDefaultProxy::Result Handle(const op::SetDefaultProxy::Request& request) override {
+    const uint64_t before = ProxyManager::Get().generation();
     ProxyManager::Get().set_default_proxy(request.proxy);
-    ProxyRulesChanged();
+    if (ProxyManager::Get().generation() != before) ProxyRulesChanged();
     return {};
   }
 

@@ -96,18 +96,22 @@ VeskProxyInfo ProxyManager::GetProxyForUrl(std::string_view url, bool use_defaul
 void ProxyManager::SetProxyForUrl(std::string_view url, const VeskProxyInfo& proxy) {
   std::string key = KeyOf(url);
   std::lock_guard lock(mutex_);
+  const size_t size_before = table_.size();
   if (!ParseProxyOrigin(key) && warned_keys_.insert(key).second) {
     VESK_LOG(WARNING) << "Proxy entry " << logging::EscapeLogText(key)
                       << " is not an origin (scheme://host[:port]): connections are decided per origin, "
                          "so it is never used";
   }
-  table_[std::move(key)] = proxy;
+  VeskProxyInfo& stored = table_[std::move(key)];
+  const bool is_new = table_.size() != size_before;
+  if (is_new || !(stored == proxy)) ++generation_;
+  stored = proxy;
 }
 
 void ProxyManager::RemoveProxyForUrl(std::string_view url) {
   const std::string key = KeyOf(url);
   std::lock_guard lock(mutex_);
-  table_.erase(key);
+  if (table_.erase(key)) ++generation_;
 }
 
 VeskProxyInfo ProxyManager::default_proxy() const {
@@ -117,7 +121,13 @@ VeskProxyInfo ProxyManager::default_proxy() const {
 
 void ProxyManager::set_default_proxy(const VeskProxyInfo& proxy) {
   std::lock_guard lock(mutex_);
+  if (!(default_ == proxy)) ++generation_;
   default_ = proxy;
+}
+
+uint64_t ProxyManager::generation() const {
+  std::lock_guard lock(mutex_);
+  return generation_;
 }
 
 std::optional<VeskProxyInfo> ProxyManager::FindProxyByHostPort(std::string_view host, uint16_t port) const {

@@ -79,6 +79,10 @@ class ProxyManager {
   // proxy's text carries the credentials FindProxyByHostPort finds for it.
   ProxyDecision Decide(std::string_view connection) const;
 
+  // Counts the changes of the table and the default (a write that stores
+  // what was there is none).
+  uint64_t generation() const;
+
   // Empties the table and the default (tests, benchmarks).
   void Clear();
 
@@ -90,6 +94,7 @@ class ProxyManager {
   std::map<std::string, VeskProxyInfo> table_;
   VeskProxyInfo default_;
   std::set<std::string> warned_keys_;
+  uint64_t generation_ = 0;
 };
 
 }  // namespace vesk
