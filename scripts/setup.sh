@@ -17,7 +17,7 @@ nautilus
 fonts-wqy-microhei
 desktop-file-utils appstream dpkg-dev file
 dunst python3-gi gir1.2-glib-2.0 gir1.2-gdkpixbuf-2.0
-tinyproxy-bin microsocks
+tinyproxy-bin microsocks libproxy1-plugin-webkit
 "
 
 missing=""

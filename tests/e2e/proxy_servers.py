@@ -29,12 +29,13 @@ def wait_for_port(port, what):
 
 class OriginServer:
     """An HTTP server on 127.0.0.1 that answers every GET with "origin <path>"
-    and records (path, Via header, connection's client port). With
+    (or the body given for that path) and records (path, Via header, connection's client port). With
     |keep_alive| it keeps connections open (HTTP/1.1), else it closes each."""
 
-    def __init__(self, keep_alive=False):
+    def __init__(self, keep_alive=False, bodies=None):
         self.requests = []
         records = self.requests
+        bodies = bodies or {}
 
         class Handler(http.server.BaseHTTPRequestHandler):
             protocol_version = "HTTP/1.1"
@@ -42,7 +43,7 @@ class OriginServer:
             def do_GET(self):
                 records.append({"path": self.path, "via": self.headers.get("Via"),
                                 "peer": self.client_address[1]})
-                body = ("origin " + self.path).encode()
+                body = bodies.get(self.path, "origin " + self.path).encode()
                 self.send_response(200)
                 self.send_header("Content-Type", "text/plain")
                 self.send_header("Content-Length", str(len(body)))

@@ -71,6 +71,24 @@ def test_the_sessions_proxy_variable_decides_without_entries(program, servers):
     assert "tinyproxy" in (a.request("/session")["via"] or "")
 
 
+def test_a_pac_script_of_the_session_decides_without_entries(program, servers):
+    (a, b), proxy = servers
+    # The script sees the connection's origin ("http://127.0.0.1:<port>"),
+    # never a path.
+    script = ("function FindProxyForURL(url, host) {\n"
+              "  return url.indexOf(':%d') >= 0 ? 'PROXY 127.0.0.1:%d' : 'DIRECT';\n}\n" % (a.port, proxy.port))
+    pac = OriginServer(bodies={"/proxy.pac": script})
+    # The session's settings name a PAC script (libproxy reads "pac+" URLs).
+    program.env["http_proxy"] = "pac+%s/proxy.pac" % pac.url
+    try:
+        _, fetched = run_plan(program, [{"fetch": a.url + "/pac"}, {"fetch": b.url + "/pac-direct"}])
+    finally:
+        pac.close()
+    assert all(value.startswith("ok 200") for value in fetched.values()), fetched
+    assert "tinyproxy" in (a.request("/pac")["via"] or "")
+    assert b.request("/pac-direct")["via"] is None
+
+
 def test_socks5_without_credentials_carries_requests(program, servers):
     (a, _), _ = servers
     socks = Microsocks()
