@@ -85,20 +85,26 @@ bool SendAll(int fd, const std::string& text) {
 }
 
 // One answer line without its line feed; false on timeout, error or a line
-// that is too long.
+// that is too long. The UI process answers one line per request and sends
+// nothing else, so whatever arrives belongs to this answer.
 bool ReadLine(int fd, std::string* line) {
   line->clear();
+  char buffer[512];
   while (line->size() < wire::kMaxLineBytes) {
     pollfd entry{fd, POLLIN, 0};
     const int ready = ::poll(&entry, 1, kAnswerTimeoutMs);
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return false;
-    char c = 0;
-    const ssize_t got = ::recv(fd, &c, 1, 0);
-    if (got < 0 && errno == EINTR) continue;
+    const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (got <= 0) return false;
-    if (c == '\n') return true;
-    line->push_back(c);
+    line->append(buffer, static_cast<size_t>(got));
+    const size_t end = line->find('\n');
+    if (end != std::string::npos) {
+      if (end + 1 != line->size()) return false;  // more than one answer: out of step
+      line->resize(end);
+      return true;
+    }
   }
   return false;
 }
