@@ -37,15 +37,19 @@ gboolean OnAuthenticate(WebKitWebView*, WebKitAuthenticationRequest* request, gp
         const auto proxy =
             port <= 65535 ? ProxyManager::Get().FindProxyByHostPort(host ? host : "", port) : std::nullopt;
         // A retry means the proxy refused what was sent: asking again would
-        // only repeat it, and no dialog is shown for a proxy.
-        if (!proxy || webkit_authentication_request_is_retry(request)) {
+        // only repeat it, and no dialog is shown for a proxy. An entry
+        // without a user name stores no credentials either.
+        const bool stored = proxy && !proxy->username.empty();
+        if (!stored || webkit_authentication_request_is_retry(request)) {
           VESK_LOG(WARNING) << "Proxy " << logging::EscapeLogText(host ? host : "") << ":" << port
-                            << (proxy ? " refused the stored credentials"
-                                      : " asked for credentials; none stored")
+                            << (stored ? " refused the stored credentials"
+                                       : " asked for credentials; none stored")
                             << "; request cancelled";
           webkit_authentication_request_cancel(request);
           return TRUE;
         }
+        VESK_LOG(INFO) << "Proxy " << logging::EscapeLogText(host ? host : "") << ":" << port
+                       << " asked for credentials; the stored ones sent";
         g_autoptr(WebKitCredential) credential = webkit_credential_new(
             proxy->username.c_str(), proxy->password.c_str(), WEBKIT_CREDENTIAL_PERSISTENCE_NONE);
         webkit_authentication_request_authenticate(request, credential);

@@ -1,7 +1,5 @@
 #include "vesk/core/proxy/proxy_info.h"
 
-#include <glib.h>
-
 #include <cmath>
 
 #include "vesk/core/logging.h"
@@ -15,14 +13,6 @@ std::string ProxyListText(const VeskProxyInfo& proxy) {
   if (!proxy.scheme.empty()) text += "://";
   text += ipv6 ? "[" + proxy.host + "]" : proxy.host;
   return text + ":" + std::to_string(proxy.port);
-}
-
-std::string ProxyListTextWithCredentials(const VeskProxyInfo& proxy, const VeskProxyInfo& credentials) {
-  const std::string text = ProxyListText(proxy);
-  const size_t authority = proxy.scheme.empty() ? 0 : proxy.scheme.size() + 3;
-  g_autofree gchar* user = g_uri_escape_string(credentials.username.c_str(), nullptr, FALSE);
-  g_autofree gchar* password = g_uri_escape_string(credentials.password.c_str(), nullptr, FALSE);
-  return text.substr(0, authority) + user + ":" + password + "@" + text.substr(authority);
 }
 
 std::optional<VeskProxyInfo> ProxyFromObjectMembers(const ProxyObjectMembers& members) {

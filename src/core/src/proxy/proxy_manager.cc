@@ -157,13 +157,6 @@ ProxyDecision ProxyManager::Decide(std::string_view connection) const {
   }
   if (!chosen) chosen = &default_;
   if (!chosen->IsComplete()) return {};
-  // Only an http proxy is given credentials: those FindProxyByHostPort
-  // finds for it, in the proxy's address, where the engine's HTTP stack
-  // answers the proxy's challenge with them.
-  const VeskProxyInfo* credentials =
-      chosen->scheme == "http" ? FindLocked(chosen->host, chosen->port) : nullptr;
-  if (credentials && !credentials->username.empty())
-    return {ProxyDecision::Kind::kProxy, ProxyListTextWithCredentials(*chosen, *credentials)};
   return {ProxyDecision::Kind::kProxy, ProxyListText(*chosen)};
 }
 

@@ -23,9 +23,6 @@ struct VeskProxyInfo {
 // scheme + "://" + host + ":" + port ("://" only with a scheme). A host that
 // is an IPv6 address is put in brackets, as a URI needs it.
 std::string ProxyListText(const VeskProxyInfo& proxy);
-// The same with "user:password@" (percent-encoded) from |credentials|
-// before the host: how the engine's HTTP stack takes a proxy's credentials.
-std::string ProxyListTextWithCredentials(const VeskProxyInfo& proxy, const VeskProxyInfo& credentials);
 
 // The members of a page's proxy object as the script side read them.
 // Strings that were not strings arrive empty; |port| is the number the page

@@ -75,8 +75,10 @@ class ProxyManager {
   // For a new connection to |connection| ("scheme://host:port"): the first
   // entry in key order whose key is that origin decides (its proxy when it
   // is complete, the system settings when not: an entry hides the default);
-  // without one a complete default, else the system settings. An http
-  // proxy's text carries the credentials FindProxyByHostPort finds for it.
+  // without one a complete default, else the system settings. The proxy
+  // text never carries credentials: libsoup 3.2 would send the request to
+  // the proxy's own address when it has them (they go through the views'
+  // authenticate signal instead).
   ProxyDecision Decide(std::string_view connection) const;
 
   // Counts the changes of the table and the default (a write that stores
