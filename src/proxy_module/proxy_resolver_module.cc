@@ -144,11 +144,9 @@ GProxyResolver* SystemResolver() {
         const char* name = g_io_extension_get_name(extension);
         if (g_strcmp0(name, wire::kResolverName) == 0) continue;
         if (pass == 0 && g_strcmp0(name, chosen) != 0) continue;
-        GObject* made = G_OBJECT(g_object_new(g_io_extension_get_type(extension), nullptr));
+        g_autoptr(GObject) made = G_OBJECT(g_object_new(g_io_extension_get_type(extension), nullptr));
         if (g_proxy_resolver_is_supported(G_PROXY_RESOLVER(made)))
-          found = G_PROXY_RESOLVER(made);
-        else
-          g_object_unref(made);
+          found = G_PROXY_RESOLVER(g_steal_pointer(&made));
       }
     }
     return found;
