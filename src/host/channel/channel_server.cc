@@ -18,6 +18,7 @@
 #include "vesk/core/log_text.h"
 #include "vesk/core/logging.h"
 #include "vesk/core/runtime_dir.h"
+#include "vesk/core/unix_listener.h"
 
 namespace vesk {
 namespace {
@@ -96,22 +97,8 @@ bool ChannelServer::Start(Handler handler) {
     return false;
   }
   socket_path_ = JoinPath(dir, std::to_string(::getpid()));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (socket_path_.size() >= sizeof address.sun_path) {
-    VESK_LOG(ERROR) << "Page channel: socket path too long: " << socket_path_;
-    return false;
-  }
-  std::memcpy(address.sun_path, socket_path_.c_str(), socket_path_.size() + 1);
-  ::unlink(socket_path_.c_str());  // a leftover of an earlier process with our pid
-  listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listen_fd_, 16) != 0) {
-    VESK_PLOG(ERROR) << "Page channel: cannot listen on " << socket_path_;
-    if (listen_fd_ >= 0) ::close(listen_fd_);
-    listen_fd_ = -1;
-    return false;
-  }
+  listen_fd_ = ListenOnUnixSocket(socket_path_, "Page channel");
+  if (listen_fd_ < 0) return false;
   token_ = NewToken();
   owner_pid_ = ::getpid();
   if (!at_exit_registered_) {

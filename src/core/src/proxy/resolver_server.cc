@@ -19,6 +19,7 @@
 #include "vesk/core/proxy/proxy_manager.h"
 #include "vesk/core/proxy/resolver_wire.h"
 #include "vesk/core/runtime_dir.h"
+#include "vesk/core/unix_listener.h"
 
 namespace vesk {
 namespace {
@@ -112,23 +113,14 @@ bool ProxyResolverServer::Start() {
     return false;
   }
   socket_path_ = JoinPath(dir, std::to_string(::getpid()));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (socket_path_.size() >= sizeof address.sun_path) {
-    VESK_LOG(ERROR) << "Proxy resolver: socket path too long: " << socket_path_;
-    return false;
-  }
-  std::memcpy(address.sun_path, socket_path_.c_str(), socket_path_.size() + 1);
-  ::unlink(socket_path_.c_str());  // a leftover of an earlier process with our pid
-  listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  listen_fd_ = ListenOnUnixSocket(socket_path_, "Proxy resolver");
+  if (listen_fd_ < 0) return false;
   wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (listen_fd_ < 0 || wake_fd_ < 0 ||
-      ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listen_fd_, 16) != 0) {
-    VESK_PLOG(ERROR) << "Proxy resolver: cannot listen on " << socket_path_;
-    if (listen_fd_ >= 0) ::close(listen_fd_);
-    if (wake_fd_ >= 0) ::close(wake_fd_);
-    listen_fd_ = wake_fd_ = -1;
+  if (wake_fd_ < 0) {
+    VESK_PLOG(ERROR) << "Proxy resolver: no wake-up descriptor";
+    ::unlink(socket_path_.c_str());
+    ::close(listen_fd_);
+    listen_fd_ = -1;
     return false;
   }
   owner_pid_ = ::getpid();
