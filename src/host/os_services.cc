@@ -140,9 +140,29 @@ void OpenExternal(const std::string& target) {
   opener->Submit(target);
 }
 
+namespace {
+
+// Other clients' windows may go away between two requests about them: their
+// X errors are ignored instead of ending the program.
+class XErrorsIgnored {
+ public:
+  explicit XErrorsIgnored(GdkDisplay* display) : display_(display) {
+    gdk_x11_display_error_trap_push(display_);
+  }
+  ~XErrorsIgnored() { gdk_x11_display_error_trap_pop_ignored(display_); }
+  XErrorsIgnored(const XErrorsIgnored&) = delete;
+  XErrorsIgnored& operator=(const XErrorsIgnored&) = delete;
+
+ private:
+  GdkDisplay* display_;
+};
+
+}  // namespace
+
 bool HasFullScreenWindowOfOtherProcess() {
   GdkDisplay* gdk_display = gdk_display_get_default();
   if (!gdk_display || !GDK_IS_X11_DISPLAY(gdk_display)) return false;
+  const XErrorsIgnored ignored(gdk_display);
   Display* display = GDK_DISPLAY_XDISPLAY(gdk_display);
   GdkMonitor* monitor = gdk_display_get_primary_monitor(gdk_display);
   if (!monitor) monitor = gdk_display_get_monitor(gdk_display, 0);

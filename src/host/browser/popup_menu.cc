@@ -50,12 +50,16 @@ GtkWidget* BuildMenu(const std::vector<MenuItem>& items, MenuState* state) {
 void OnMenuDone(GtkMenuShell* menu, gpointer) {
   VESK_REQUIRE_MAIN_THREAD();
   // "deactivate" comes before the chosen item's "activate"; destroy later.
-  g_idle_add(
+  // The menu may be gone by then (its owner window destroyed it, or it was
+  // deactivated twice): the idle holds a reference, and destroying a widget
+  // again does nothing.
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT_IDLE,
       [](gpointer widget) -> gboolean {
         gtk_widget_destroy(GTK_WIDGET(widget));
         return G_SOURCE_REMOVE;
       },
-      menu);
+      g_object_ref(menu), g_object_unref);
 }
 
 constexpr char kLastPressKey[] = "vesk-last-button-press";
