@@ -56,6 +56,11 @@ void Engine::CreateContext() {
   // The web extension reads packages and writes update files itself.
   compat::SetSandboxEnabled(context_, false);
   webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+  // Credentials come from the page's proxy records only: the engine must not
+  // look them up in (or offer them to) the desktop's keyring, whose unlock
+  // prompt would be a dialog.
+  webkit_website_data_manager_set_persistent_credential_storage_enabled(
+      webkit_web_context_get_website_data_manager(context_), FALSE);
   InstallSchemeHandlers(context_);
   InstallWebExtension();
   VESK_VLOG(1) << "web context created";

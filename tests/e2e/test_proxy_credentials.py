@@ -1,7 +1,8 @@
 """Proxy credentials: a proxy that demands Basic credentials (tinyproxy's
 BasicAuth) gets the stored ones, for http requests and for an https
-target's CONNECT, when a window loads its page; wrong ones end the request
-without a dialog and never reach the target."""
+target's CONNECT, for a window's page, a page's fetch of another origin and
+a frame of another origin; wrong or missing ones end the request without a
+dialog and never reach the target."""
 
 import json
 import re
@@ -90,8 +91,6 @@ def test_stored_credentials_are_sent_for_http_and_connect(program, proxies):
     session = start_suite(program, "proxy_routes", files={"res/plan.json": json.dumps(steps)})
     try:
         session.finish()
-        # The engine asks for a window's document (not for a cross-origin
-        # fetch or frame, which it never lets ask for credentials).
         wait_until(lambda: origin.requests, what="the request through the authenticating proxy")
         assert "tinyproxy" in origin.request("/right")["via"]
         # CONNECT with the right credentials reaches the target (whose TLS
@@ -101,3 +100,52 @@ def test_stored_credentials_are_sent_for_http_and_connect(program, proxies):
     finally:
         origin.close()
         tunnel.close()
+
+
+def test_a_fetch_and_a_frame_of_another_origin_get_the_stored_credentials(program, proxies):
+    fetched, framed = OriginServer(), OriginServer()
+    right = proxies["right"]
+    steps = [
+        entry(fetched.url, right, "user-right", "secret-right"),
+        entry(framed.url, right, "user-right", "secret-right"),
+        # The first request through the proxy is the fetch: nothing the
+        # engine kept from an earlier challenge can answer it.
+        {"fetch": fetched.url + "/fetched"},
+        {"fetches": [fetched.url + "/together-1", framed.url + "/together-2"]},
+        {"frame": framed.url + "/framed"},
+    ]
+    session = start_suite(program, "proxy_routes", files={"res/plan.json": json.dumps(steps)})
+    try:
+        reports = session.finish().reports
+        assert reports["fetch_2"] == "ok 200 origin /fetched", reports
+        assert reports["fetches_3"] == "ok 200 origin /together-1 | ok 200 origin /together-2", reports
+        assert "tinyproxy" in fetched.request("/fetched")["via"]
+        assert "tinyproxy" in framed.request("/framed")["via"]
+        assert re.search(r"Proxy 127\.0\.0\.1:%d asked for credentials; the stored ones sent" % right.port,
+                         program.log())
+    finally:
+        fetched.close()
+        framed.close()
+
+
+def test_missing_credentials_end_the_loads_without_a_dialog(program, proxies):
+    origin = OriginServer()
+    right = proxies["right"]
+    steps = [
+        entry(origin.url, right),
+        {"fetches": [origin.url + "/fetch-1", origin.url + "/fetch-2"]},
+        {"window": origin.url + "/window"},
+        {"fetch": origin.url + "/after"},
+    ]
+    session = start_suite(program, "proxy_routes", files={"res/plan.json": json.dumps(steps)})
+    try:
+        reports = session.finish().reports
+        # Overlapping challenges each end, with the engine's error.
+        assert reports["fetches_1"] == "error Load failed | error Load failed", reports
+        assert reports["fetch_3"] == "error Load failed", reports
+        program.wait_for_log(r"Load failed: %s/window" % re.escape(origin.url))
+        assert re.search(r"Proxy 127\.0\.0\.1:%d asked for credentials; none stored; request cancelled"
+                         % right.port, program.log())
+        assert origin.requests == []
+    finally:
+        origin.close()
