@@ -66,8 +66,11 @@ void ProxyRulesChanged() {
   // proxy" and back to the default (our resolver) is that re-application:
   // setting the default alone is ignored while it is in force. Both go to
   // the network process before the page's call returns, so the page's next
-  // request is decided anew.
+  // request is decided anew. A change that decides no connected origin
+  // differently leaves the connections, and the requests on them, alone.
   if (!Engine::Get().initialized()) return;
+  if (!ProxyManager::Get().OutdatedConnectionsTaken()) return;
+  VESK_VLOG(1) << "Proxy rules changed for a connected origin; the engine drops its connections";
   WebKitWebsiteDataManager* manager = webkit_web_context_get_website_data_manager(Engine::Get().context());
   webkit_website_data_manager_set_network_proxy_settings(manager, WEBKIT_NETWORK_PROXY_MODE_NO_PROXY,
                                                          nullptr);

@@ -32,10 +32,13 @@ class OriginServer:
     (or the body given for that path) and records (path, Via header, connection's client port). With
     |keep_alive| it keeps connections open (HTTP/1.1), else it closes each."""
 
-    def __init__(self, keep_alive=False, bodies=None):
+    def __init__(self, keep_alive=False, bodies=None, held=()):
         self.requests = []
         records = self.requests
         bodies = bodies or {}
+        # Answers to these paths wait for release(path): requests in flight.
+        self.releases = {path: threading.Event() for path in held}
+        releases = self.releases
 
         class Handler(http.server.BaseHTTPRequestHandler):
             protocol_version = "HTTP/1.1"
@@ -43,6 +46,8 @@ class OriginServer:
             def do_GET(self):
                 records.append({"path": self.path, "via": self.headers.get("Via"),
                                 "peer": self.client_address[1]})
+                if self.path in releases:
+                    releases[self.path].wait(60)
                 body = bodies.get(self.path, "origin " + self.path).encode()
                 self.send_response(200)
                 self.send_header("Content-Type", "text/plain")
@@ -64,12 +69,17 @@ class OriginServer:
         self.url = "http://127.0.0.1:%d" % self.port
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
+    def release(self, path):
+        self.releases[path].set()
+
     def request(self, path):
         found = [r for r in self.requests if r["path"] == path]
         assert len(found) == 1, "requests for %s: %r (all: %r)" % (path, found, self.requests)
         return found[0]
 
     def close(self):
+        for event in self.releases.values():
+            event.set()
         self.server.shutdown()
         self.server.server_close()
 

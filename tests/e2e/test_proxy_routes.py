@@ -9,6 +9,7 @@ import pytest
 
 from page_suite import run_suite, start_suite
 from proxy_servers import Microsocks, OriginServer, Tinyproxy
+from waits import wait_until
 
 PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
                    "no_proxy", "NO_PROXY")
@@ -144,3 +145,30 @@ def test_a_change_applies_to_the_next_request_to_the_same_origin(program, server
     assert origin.request("/direct")["via"] is None
     assert "tinyproxy" in (origin.request("/proxied")["via"] or "")
     assert origin.request("/direct-again")["via"] is None
+
+
+def test_a_change_for_an_origin_not_connected_leaves_requests_in_flight_alone(program, servers):
+    (later, _), proxy = servers
+    busy = OriginServer(held=("/slow",))
+    steps = [
+        {"start": busy.url + "/slow"},
+        {"wait": "in-flight"},
+        {"entry": later.url, "proxy": http_proxy(proxy.port)},
+        {"mark": "entry set"},
+        {"wait": "released"},
+        {"finish": 0},
+        {"fetch": later.url + "/later"},
+    ]
+    session = start_suite(program, "proxy_routes", files={"res/plan.json": json.dumps(steps)})
+    try:
+        wait_until(lambda: busy.requests, what="the request in flight")
+        session.signal("in-flight")
+        session.wait_for_report("mark_3")
+        busy.release("/slow")
+        session.signal("released")
+        reports = session.finish().reports
+    finally:
+        busy.close()
+    assert reports["finish_5"] == "ok 200 origin /slow", reports
+    assert reports["fetch_6"] == "ok 200 origin /later", reports
+    assert "tinyproxy" in (later.request("/later")["via"] or "")

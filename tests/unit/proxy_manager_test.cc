@@ -104,6 +104,27 @@ TEST_F(ProxyManagerTest, ConnectionsAreDecidedByTheEntryForTheirOriginThenTheDef
   EXPECT_EQ(manager().Decide("garbage"), Via("http://d:3128"));
 }
 
+TEST_F(ProxyManagerTest, OnlyAChangeForAConnectedOriginOutdatesTheEnginesConnections) {
+  EXPECT_EQ(manager().DecideForConnection("http://a.test:80"), kSystem);
+  manager().SetProxyForUrl("http://b.test", Proxy("http", "p", 8080));
+  manager().set_default_proxy(Proxy("http", "p", 0));  // incomplete: a.test still goes to the system
+  EXPECT_FALSE(manager().OutdatedConnectionsTaken()) << "no connected origin is decided otherwise";
+
+  manager().SetProxyForUrl("http://a.test/", Proxy("http", "p", 8080));
+  EXPECT_TRUE(manager().OutdatedConnectionsTaken());
+  EXPECT_FALSE(manager().OutdatedConnectionsTaken()) << "forgotten once taken: the engine dropped them";
+
+  EXPECT_EQ(manager().DecideForConnection("http://a.test:80"), Via("http://p:8080"));
+  manager().SetProxyForUrl("http://a.test", Proxy("http", "p", 8080, "user", "password"));
+  EXPECT_FALSE(manager().OutdatedConnectionsTaken()) << "credentials do not change the route";
+  manager().RemoveProxyForUrl("http://a.test");
+  EXPECT_TRUE(manager().OutdatedConnectionsTaken()) << "back to the system settings";
+
+  for (int i = 0; i < 3000; ++i) manager().DecideForConnection("http://h" + std::to_string(i) + ".test:80");
+  manager().SetProxyForUrl("http://unrelated.test", Proxy("http", "p", 1));
+  EXPECT_TRUE(manager().OutdatedConnectionsTaken()) << "past the bound every change counts";
+}
+
 TEST_F(ProxyManagerTest, KeysWithAPathNeverMatchAConnectionAndAreLoggedOnce) {
   LogCapture log;
   manager().SetProxyForUrl("http://a.test/app/", Proxy("http", "p", 8080));

@@ -144,8 +144,12 @@ const VeskProxyInfo* ProxyManager::FindLocked(std::string_view host, uint16_t po
 }
 
 ProxyDecision ProxyManager::Decide(std::string_view connection) const {
-  const std::optional<ProxyOrigin> origin = ParseProxyOrigin(connection);
   std::lock_guard lock(mutex_);
+  return DecideLocked(connection);
+}
+
+ProxyDecision ProxyManager::DecideLocked(std::string_view connection) const {
+  const std::optional<ProxyOrigin> origin = ParseProxyOrigin(connection);
   const VeskProxyInfo* chosen = nullptr;
   if (origin) {
     for (const auto& [key, proxy] : table_) {
@@ -160,10 +164,40 @@ ProxyDecision ProxyManager::Decide(std::string_view connection) const {
   return {ProxyDecision::Kind::kProxy, ProxyListText(*chosen)};
 }
 
+ProxyDecision ProxyManager::DecideForConnection(std::string_view connection) {
+  // Enough for every origin a desktop application talks to; the bound keeps
+  // a page that makes up hosts from growing the map.
+  constexpr size_t kMaxRemembered = 2048;
+  std::lock_guard lock(mutex_);
+  ProxyDecision decision = DecideLocked(connection);
+  const auto found = decided_.find(connection);
+  if (found != decided_.end())
+    found->second = decision;
+  else if (decided_.size() < kMaxRemembered)
+    decided_.emplace(std::string(connection), decision);
+  else
+    decided_overflowed_ = true;
+  return decision;
+}
+
+bool ProxyManager::OutdatedConnectionsTaken() {
+  std::lock_guard lock(mutex_);
+  bool outdated = decided_overflowed_;
+  for (auto it = decided_.begin(); !outdated && it != decided_.end(); ++it)
+    outdated = !(DecideLocked(it->first) == it->second);
+  if (outdated) {
+    decided_.clear();
+    decided_overflowed_ = false;
+  }
+  return outdated;
+}
+
 void ProxyManager::Clear() {
   std::lock_guard lock(mutex_);
   table_.clear();
   default_ = VeskProxyInfo{};
+  decided_.clear();
+  decided_overflowed_ = false;
 }
 
 }  // namespace vesk

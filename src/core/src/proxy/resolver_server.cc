@@ -75,7 +75,7 @@ std::string Answer(const std::string& line, const std::string& token, bool* keep
                       << "): " << logging::EscapeLogText(request->text);
     return "ok\n";
   }
-  const ProxyDecision decision = ProxyManager::Get().Decide(request->connection);
+  const ProxyDecision decision = ProxyManager::Get().DecideForConnection(request->connection);
   if (decision.kind == ProxyDecision::Kind::kProxy)
     return "proxy " + proxy_wire::Printable(decision.proxy) + "\n";
   return "system\n";

@@ -81,6 +81,18 @@ class ProxyManager {
   // authenticate signal instead).
   ProxyDecision Decide(std::string_view connection) const;
 
+  // Decide for a connection the engine is opening, remembering the answer
+  // for OutdatedConnectionsTaken.
+  ProxyDecision DecideForConnection(std::string_view connection);
+
+  // After a change of the table or the default: true when a connection
+  // decided since the last time this returned true would now be decided
+  // otherwise (or when more were decided than are remembered). The engine
+  // then has to drop its connections, which also ends requests in flight;
+  // a change that concerns no origin connected so far spares them. The
+  // remembered decisions are forgotten when this returns true.
+  bool OutdatedConnectionsTaken();
+
   // Counts the changes of the table and the default (a write that stores
   // what was there is none).
   uint64_t generation() const;
@@ -91,12 +103,17 @@ class ProxyManager {
  private:
   ProxyManager() = default;
   const VeskProxyInfo* FindLocked(std::string_view host, uint16_t port) const;
+  ProxyDecision DecideLocked(std::string_view connection) const;
 
   mutable std::mutex mutex_;
   std::map<std::string, VeskProxyInfo> table_;
   VeskProxyInfo default_;
   std::set<std::string> warned_keys_;
   uint64_t generation_ = 0;
+  // The decisions handed to the engine's connections ("scheme://host:port"
+  // as the engine asked), bounded: past the bound every change counts.
+  std::map<std::string, ProxyDecision, std::less<>> decided_;
+  bool decided_overflowed_ = false;
 };
 
 }  // namespace vesk
