@@ -31,9 +31,19 @@ gboolean OnAuthenticate(WebKitWebView*, WebKitAuthenticationRequest* request, gp
       "authenticate",
       [request]() -> gboolean {
         VESK_REQUIRE_MAIN_THREAD();
-        if (!webkit_authentication_request_is_for_proxy(request)) return FALSE;
         const char* host = webkit_authentication_request_get_host(request);
         const guint port = webkit_authentication_request_get_port(request);
+        if (!webkit_authentication_request_is_for_proxy(request)) {
+          // The program asks nobody for a site's credentials, so the engine's
+          // login dialog never shows. Going on without any hands the page
+          // what the server answers (its 401 page, a fetch's 401); a server
+          // that merely asks for a client certificate gets none. Some proxies
+          // (tinyproxy) refuse wrong proxy credentials with a 401 too.
+          VESK_LOG_LIMITED(WARNING, 20) << "Server " << logging::EscapeLogText(host ? host : "") << ":"
+                                        << port << " asked for credentials; none given";
+          webkit_authentication_request_authenticate(request, nullptr);
+          return TRUE;
+        }
         const auto proxy =
             port <= 65535 ? ProxyManager::Get().FindProxyByHostPort(host ? host : "", port) : std::nullopt;
         // A retry means the proxy refused what was sent: asking again would

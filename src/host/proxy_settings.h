@@ -16,7 +16,8 @@ bool StartProxyResolution();
 
 // A view's "authenticate" handler: a proxy's challenge is answered with
 // the stored credentials of that proxy (FindProxyByHostPort) or cancelled,
-// never with a dialog; other challenges are left to the engine.
+// never with a dialog; a site's challenge goes on without credentials (the
+// page gets the server's answer), also without a dialog.
 gboolean OnAuthenticate(WebKitWebView* view, WebKitAuthenticationRequest* request, gpointer);
 
 // The page changed its table or default: connections opened under the old

@@ -72,6 +72,11 @@ def test_wrong_credentials_never_reach_the_target(program, proxies):
                    state=lambda: wrong.log()[-2000:])
         assert origin.requests == [] and tunnel.accepted == 0
         assert "not-the-password" not in program.log()
+        # tinyproxy refuses wrong credentials with a 401, a site's challenge
+        # to the engine: no login dialog holds the window's load, which ends
+        # with that answer.
+        program.wait_for_log(r"Server 127\.0\.0\.1:%d asked for credentials; none given" % origin.port)
+        program.wait_for_log(r"Load finished: %s/wrong" % re.escape(origin.url))
     finally:
         origin.close()
         tunnel.close()
