@@ -86,7 +86,7 @@ inline BenchPage OpenBenchPage(int* argc, char*** argv, const char* webext_dir) 
   // The bench page is a data: document, which only an every-frame list
   // gives the script objects.
   vesk::UiApp::Get().set_plugin_origins({"*"});
-  vesk::ChannelServer::Get().Start(vesk::ServeChannelRequest);
+  vesk::ChannelServer::Get().Start(vesk::ServeChannelRequest, vesk::PublishedStateAnswers());
   vesk::PageBridge::Set(std::make_unique<vesk::WebPageBridge>());
   vesk::BrowserHost* host = vesk::BrowserHost::CreateBrowserHost(
       "data:text/html,<title>bench</title><p>bench</p>", {0, 0, 400, 300}, true, false);

@@ -56,7 +56,7 @@ bool UiApp::Initialize(const UiSettings& settings) {
   Engine::Get().Initialize(settings);
   // Pages reach the host through the page channel; the host reaches pages
   // through user messages the web extension answers.
-  ChannelServer::Get().Start(ServeChannelRequest);
+  ChannelServer::Get().Start(ServeChannelRequest, PublishedStateAnswers());
   PageBridge::Set(std::make_unique<WebPageBridge>());
   IPCDispatcher::Get().SetPageDelivery(std::make_unique<WebPageMessageDelivery>());
   taskbar_message_ = g_quark_from_static_string("TaskbarCreated");

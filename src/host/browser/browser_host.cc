@@ -11,6 +11,7 @@
 #include "browser/page_bridge.h"
 #include "browser/popup_menu.h"
 #include "browser/web_process_watch.h"
+#include "channel/published_windows.h"
 #include "engine.h"
 #include "ui_app.h"
 #include "vesk/core/command_line.h"
@@ -82,6 +83,8 @@ BrowserHost::~BrowserHost() {
   *alive_ = false;
   StopWatchingLayout();
   std::erase_if(HostsByPageId(), [this](const auto& entry) { return entry.second == this; });
+  if (published_page_id_) PublishedWindows::Get().Forget(published_page_id_);
+  if (browser_ && page_id_handler_) g_signal_handler_disconnect(browser_, page_id_handler_);
   if (composited_handler_) {
     GdkScreen* screen = gdk_screen_get_default();
     if (screen) g_signal_handler_disconnect(screen, composited_handler_);
@@ -130,6 +133,9 @@ void BrowserHost::ConnectWindowSignals() {
   g_signal_connect(window_, "configure-event", G_CALLBACK(OnConfigure), this);
   for (const char* event : {"configure-event", "map-event", "unmap-event"})
     g_signal_connect(window_, event, G_CALLBACK(OnGeometryEvent), this);
+  // GTK unmaps a hidden window at once; the server's event comes later.
+  for (const char* signal : {"map", "unmap"})
+    g_signal_connect(window_, signal, G_CALLBACK(OnMappedChanged), this);
   g_signal_connect(window_, "realize", G_CALLBACK(OnRealize), this);
   g_signal_connect(window_, "unrealize", G_CALLBACK(OnUnrealize), this);
   composited_handler_ = g_signal_connect(gtk_widget_get_screen(GTK_WIDGET(window_)), "composited-changed",
@@ -162,6 +168,9 @@ bool BrowserHost::CreateBrowser(const std::string& url, WebKitWebView* related) 
   client_handlers_ = ClientHandlers::Attach(browser_, this);
   g_signal_connect(browser_, "load-changed", G_CALLBACK(OnLoadChanged), this);
   g_signal_connect(browser_, "ready-to-show", G_CALLBACK(OnReadyToShow), this);
+  // A new web process for the page gives it a new page id.
+  page_id_handler_ = g_signal_connect(browser_, "notify::page-id", G_CALLBACK(OnPageIdChanged), this);
+  PublishState();
   gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(browser_));
   gtk_widget_show(GTK_WIDGET(browser_));
   gtk_widget_grab_focus(GTK_WIDGET(browser_));
@@ -252,7 +261,10 @@ void BrowserHost::OnInspectorClosed(WebKitWebInspector*, gpointer self) {
 void BrowserHost::OnMainBrowserClosed() {
   if (client_handlers_) client_handlers_->DetachDelegate();
   client_handlers_ = nullptr;
+  if (browser_ && page_id_handler_) g_signal_handler_disconnect(browser_, page_id_handler_);
+  page_id_handler_ = 0;
   browser_ = nullptr;
+  PublishState();  // the page's requests find no window now
 }
 
 void BrowserHost::ExitApplication() { ModalDialogList::Get().CloseAllAndQuit(); }
@@ -350,8 +362,10 @@ gboolean BrowserHost::OnWindowState(GtkWidget*, GdkEventWindowState* event, gpoi
   VESK_REQUIRE_MAIN_THREAD();
   Guarded("BrowserHost::OnWindowState", [self, event] {
     auto* host = static_cast<BrowserHost*>(self);
-    if (event->changed_mask & GDK_WINDOW_STATE_ABOVE)
+    if (event->changed_mask & GDK_WINDOW_STATE_ABOVE) {
       host->topmost_ = (event->new_window_state & GDK_WINDOW_STATE_ABOVE) != 0;
+      host->PublishState();
+    }
     if (event->changed_mask & GDK_WINDOW_STATE_MAXIMIZED) host->ApplySizeLimits();
   });
   return FALSE;
@@ -366,7 +380,7 @@ gboolean BrowserHost::OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer
 
 gboolean BrowserHost::OnGeometryEvent(GtkWidget*, GdkEvent*, gpointer self) {
   VESK_REQUIRE_MAIN_THREAD();
-  static_cast<BrowserHost*>(self)->server_rect_.reset();
+  static_cast<BrowserHost*>(self)->ForgetServerRect();
   return FALSE;
 }
 
@@ -375,7 +389,7 @@ void BrowserHost::OnRealize(GtkWidget* widget, gpointer self) {
   Guarded("BrowserHost::OnRealize", [widget, self] {
     auto* host = static_cast<BrowserHost*>(self);
     host->StopWatchingLayout();
-    host->server_rect_.reset();
+    host->ForgetServerRect();
     host->layout_clock_ = ObjectRef<GdkFrameClock>::Share(gtk_widget_get_frame_clock(widget));
     if (host->layout_clock_)
       host->layout_handler_ =
@@ -390,7 +404,35 @@ void BrowserHost::OnUnrealize(GtkWidget*, gpointer self) {
 
 void BrowserHost::OnLayout(GdkFrameClock*, gpointer self) {
   VESK_REQUIRE_MAIN_THREAD();
-  static_cast<BrowserHost*>(self)->server_rect_.reset();
+  static_cast<BrowserHost*>(self)->ForgetServerRect();
+}
+
+void BrowserHost::OnMappedChanged(GtkWidget*, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
+  static_cast<BrowserHost*>(self)->ForgetServerRect();
+}
+
+void BrowserHost::OnPageIdChanged(GObject*, GParamSpec*, gpointer self) {
+  VESK_REQUIRE_MAIN_THREAD();
+  Guarded("BrowserHost::OnPageIdChanged", [self] { static_cast<BrowserHost*>(self)->PublishState(); });
+}
+
+void BrowserHost::ForgetServerRect() {
+  server_rect_.reset();
+  PublishState();
+}
+
+void BrowserHost::PublishState() {
+  VESK_REQUIRE_MAIN_THREAD();
+  const guint64 page_id = browser_ ? webkit_web_view_get_page_id(browser_) : 0;
+  if (published_page_id_ && published_page_id_ != page_id) PublishedWindows::Get().Forget(published_page_id_);
+  published_page_id_ = page_id;
+  if (!page_id) return;
+  PublishedWindows::State state;
+  state.opacity = opacity_;
+  state.topmost = topmost_;
+  if (window_ && gtk_widget_get_mapped(GTK_WIDGET(window_))) state.rect = server_rect_;
+  PublishedWindows::Get().Publish(page_id, state);
 }
 
 void BrowserHost::StopWatchingLayout() {

@@ -130,6 +130,15 @@ class BrowserHost : public ClientHandlersDelegate {
   static void OnRealize(GtkWidget* widget, gpointer self);
   static void OnUnrealize(GtkWidget* widget, gpointer self);
   static void OnLayout(GdkFrameClock* clock, gpointer self);
+  static void OnMappedChanged(GtkWidget* widget, gpointer self);
+  static void OnPageIdChanged(GObject* view, GParamSpec* param, gpointer self);
+  // Drops server_rect_ (something may have changed the window) and tells
+  // the page channel.
+  void ForgetServerRect();
+  // Hands what the page channel's thread answers from (opacity, topmost,
+  // the kept rectangle) to it; after every change of those, before the
+  // request that made it is answered.
+  void PublishState();
   void StopWatchingLayout();
   static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
   static void OnReadyToShow(WebKitWebView* view, gpointer self);
@@ -159,6 +168,9 @@ class BrowserHost : public ClientHandlersDelegate {
   // event, a layout of the window (where GTK sends its own resizes) or a
   // move or resize of ours may have changed it.
   std::optional<WindowRect> server_rect_;
+  // The page id the state was last published under; 0 for none.
+  guint64 published_page_id_ = 0;
+  gulong page_id_handler_ = 0;
   ObjectRef<GdkFrameClock> layout_clock_;
   gulong layout_handler_ = 0;
   bool close_pending_ = false;

@@ -78,7 +78,7 @@ void BrowserHost::CenterOnWorkArea() {
   x = std::max(area.x, std::min(x, area.x + area.width - width));
   y = std::max(area.y, std::min(y, area.y + area.height - height));
   gtk_window_move(window_, x, y);
-  server_rect_.reset();
+  ForgetServerRect();
 }
 
 bool BrowserHost::IsMaximized() const {
@@ -114,11 +114,12 @@ std::string BrowserHost::SetPosition(const PositionRequest& request) {
   const WindowPosition current = GetPosition();
   const WindowRect target = ApplyPositionRequest(current.rect, request);
   gtk_window_move(window_, target.left, target.top);
-  server_rect_.reset();
+  ForgetServerRect();
   if (target.width() > 0 && target.height() > 0) ResizeAsAsked(target.width(), target.height());
   if (request.topmost.type == PositionRequest::Type::kValid) {
     topmost_ = request.topmost.value;
     gtk_window_set_keep_above(window_, topmost_);
+    PublishState();
   }
   // Activation brings a shown window to the foreground; it never shows a
   // hidden one (presenting a GTK window would map it).
@@ -136,7 +137,10 @@ WindowPosition BrowserHost::GetPosition() {
     // its frame. The one asked for before still holds unless something may
     // have changed it since; an event not handled yet (one the server has
     // sent, or that GDK holds) may be such a change.
-    if (!server_rect_ || gdk_events_pending()) server_rect_ = ServerRect(gdk_window);
+    if (!server_rect_ || gdk_events_pending()) {
+      server_rect_ = ServerRect(gdk_window);
+      PublishState();
+    }
     if (server_rect_) {
       position.rect = *server_rect_;
       return position;
@@ -223,7 +227,7 @@ void BrowserHost::ResizeAsAsked(int width, int height) {
     limits_back_on_resize_ = true;
   }
   gtk_window_resize(window_, width, height);
-  server_rect_.reset();
+  ForgetServerRect();
 }
 
 void BrowserHost::OnResized(int width, int height) {
@@ -260,6 +264,7 @@ void BrowserHost::SetOpacity(double opacity) {
   gdk_window_set_opacity(gdk_window, alpha / 255.0);
   if (shadow_frame_) shadow_frame_->SetConstantAlpha(opacity);
   opacity_ = opacity;
+  PublishState();
 }
 
 void BrowserHost::BringToTop() {
@@ -269,6 +274,7 @@ void BrowserHost::BringToTop() {
   gtk_window_set_keep_above(window_, TRUE);
   gtk_window_set_keep_above(window_, FALSE);
   topmost_ = false;
+  PublishState();
   gtk_widget_show(GTK_WIDGET(window_));
   gtk_window_present(window_);
   if (browser_) gtk_widget_grab_focus(GTK_WIDGET(browser_));

@@ -3,6 +3,9 @@
 #include <iterator>
 
 #include "browser/browser_host.h"
+#include "channel/channel_thread.h"
+#include "channel/display_settled.h"
+#include "channel/published_windows.h"
 #include "cookie_store.h"
 #include "origin_storage.h"
 #include "os_services.h"
@@ -241,6 +244,15 @@ channel::Response HandleChannelRequest(const channel::Request& request) {
   VESK_REQUIRE_MAIN_THREAD();
   Host host;
   return channel::Dispatch(request, host);
+}
+
+std::function<std::optional<channel::Response>(const channel::Request&)> PublishedStateAnswers() {
+  VESK_REQUIRE_MAIN_THREAD();
+  display_settled::Watch();
+  return [](const channel::Request& request) {
+    VESK_REQUIRE_CHANNEL_THREAD();
+    return channel::AnswerFromPublishedState(request, PublishedWindows::Get());
+  };
 }
 
 }  // namespace vesk

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
 #include "vesk/core/channel/channel_schema.h"
 
@@ -13,5 +14,10 @@ namespace vesk {
 void ServeChannelRequest(const channel::Request& request, std::function<void(channel::Response)> answer);
 // For operations answered at once (tests).
 channel::Response HandleChannelRequest(const channel::Request& request);
+
+// The answers the channel's thread gives from what the windows publish
+// (published_windows.h), for ChannelServer::Start. Main thread, once the
+// display is open.
+std::function<std::optional<channel::Response>(const channel::Request&)> PublishedStateAnswers();
 
 }  // namespace vesk

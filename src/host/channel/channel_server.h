@@ -1,69 +1,62 @@
 // The UI process's end of the page channel: a Unix stream socket in the
-// user's runtime directory (0700), served on the main loop. Only processes
-// of our user that know the token handed to the web extension may speak.
-// Answers are written without ever waiting for the web process.
+// user's runtime directory (0700), served on a thread of its own
+// (channel_thread.h). Only processes of our user that know the token handed
+// to the web extension may speak. Answers are written without ever waiting
+// for the web process, and the main thread never waits for the channel's
+// thread except to end it.
 #pragma once
 
-#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "vesk/core/channel/channel_schema.h"
 
-struct _GSource;
-
 namespace vesk {
+
+class AnswerMailbox;
+class ChannelThread;
 
 class ChannelServer {
  public:
   // Answers a request through |answer|, at once or later; a connection
   // takes no further request until it has been answered, so answers keep
-  // the order of their requests.
+  // the order of their requests. Runs on the main thread, as does |answer|.
   using Answer = std::function<void(channel::Response)>;
   using Handler = std::function<void(const channel::Request&, Answer)>;
+  // The answer of a request that the state the main thread published holds
+  // now, or nothing to hand the request to the Handler. Runs on the
+  // channel's thread; must only read.
+  using PublishedAnswer = std::function<std::optional<channel::Response>(const channel::Request&)>;
 
   static ChannelServer& Get();
 
-  // Creates the socket; false when that fails (logged).
-  bool Start(Handler handler);
+  // Creates the socket and starts the channel's thread; false when that
+  // fails (logged). Main thread.
+  bool Start(Handler handler, PublishedAnswer published = nullptr);
+  // Closes every connection and ends the thread; answers still to come are
+  // dropped. Main thread.
   void Stop();
   bool started() const { return listen_fd_ >= 0; }
   const std::string& socket_path() const { return socket_path_; }
+  // Made once per process: a restarted channel accepts the extension's.
   const std::string& token() const { return token_; }
 
  private:
-  struct Connection;
+  struct Session;
   ChannelServer() = default;
 
-  static int OnAccept(int fd, unsigned condition, void* self);
-  static int OnHandshakeTimeout(void* fd);
   static void UnlinkAtExit();
-  size_t UnauthenticatedCount() const;
-  void DropOldestUnauthenticated();
-  static int OnConnectionReady(int fd, unsigned condition, void* connection);
-  // The connections' main-loop source (GSourceFuncs.dispatch).
-  static int DispatchWatch(_GSource* source, int (*callback)(void*), void* data);
-  void ReadFrom(Connection* connection);
-  void ServeFrames(Connection* connection);
-  void Dispatch(Connection* connection, const std::string& payload);
-  void Answered(int fd, uint64_t serial, channel::Response response);
-  void Send(Connection* connection, const channel::Response& response);
-  void Flush(Connection* connection);
-  void Close(Connection* connection);
-  void WatchConnection(Connection* connection);
+  // Hands a request from the channel's thread to the main loop.
+  static void PostToMain(std::shared_ptr<Session> session, channel::Request request, uint64_t ticket);
 
   int listen_fd_ = -1;
   int owner_pid_ = 0;
   bool at_exit_registered_ = false;
-  unsigned listen_source_ = 0;
   std::string socket_path_;
   std::string token_;
-  Handler handler_;
-  std::map<int, std::unique_ptr<Connection>> connections_;
-  // Tells a connection from a later one that got the same descriptor.
-  uint64_t next_serial_ = 1;
+  std::unique_ptr<ChannelThread> thread_;
 };
 
 }  // namespace vesk

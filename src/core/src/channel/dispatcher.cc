@@ -64,7 +64,37 @@ void DispatchAmong(const Request& request, HostEnd& host, const OnceAnswer& answ
   answer(Fail(host.WindowOf(request.page_id) ? Error::kUnknownOp : Error::kNoWindow));
 }
 
+template <typename Operation>
+std::optional<Response> AnswerPublished(const Request& request, PublishedStateDelegate& state) {
+  if constexpr (Operation::kFromPublishedState) {
+    const auto decoded = DecodeMembers<typename Operation::Request>(request.args);
+    if (!decoded) return std::nullopt;
+    const std::optional<typename Operation::Result> result = state.Published(request.page_id, *decoded);
+    if (!result) return std::nullopt;
+    Response response;
+    response.result = EncodeMembers(*result);
+    return response;
+  } else {
+    return std::nullopt;
+  }
+}
+
+template <typename... Operations>
+std::optional<Response> AnswerPublishedAmong(const Request& request, PublishedStateDelegate& state,
+                                             OperationList<Operations...>) {
+  std::optional<Response> answer;
+  (void)((request.op == Operations::kOp && (answer = AnswerPublished<Operations>(request, state), true)) ||
+         ...);
+  return answer;
+}
+
 }  // namespace
+
+std::optional<Response> AnswerFromPublishedState(const Request& request, PublishedStateDelegate& state) {
+  return Guarded(
+      "Page channel published answer", [&] { return AnswerPublishedAmong(request, state, AllOperations{}); },
+      std::optional<Response>());
+}
 
 void Dispatch(const Request& request, HostEnd& host, Answer answer) {
   const OnceAnswer once(std::move(answer));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "vesk/core/channel/channel_schema.h"
 #include "vesk/core/channel/operations.h"
@@ -30,6 +31,12 @@ using Answer = std::function<void(Response)>;
 // window that is gone kNoWindow, an unknown operation kUnknownOp (kNoWindow
 // when the page has no window either).
 void Dispatch(const Request& request, HostEnd& host, Answer answer);
+
+// On the channel's thread: the answer of an operation marked
+// kFromPublishedState when |state| holds it now. Nothing for every other
+// request, including one it cannot decode: Dispatch on the main thread
+// answers those, errors included. Never throws.
+std::optional<Response> AnswerFromPublishedState(const Request& request, PublishedStateDelegate& state);
 
 // The same for a delegate that answers at once (tests); an answer that has
 // not come when the delegate returns is reported as kBadRequest.

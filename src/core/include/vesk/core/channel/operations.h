@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -115,11 +116,17 @@ class ProxyDelegate;
 // |kLater|: the delegate answers through a Reply once asynchronous work of
 // the UI process has finished (the page waits on the channel meanwhile, the
 // UI process does not).
-template <Op kNumber, typename DelegateType, bool kWindow, bool kLater = false>
+// |kPublished|: a read of state that the UI main thread publishes for the
+// channel's own thread (PublishedStateDelegate); answered there without a
+// turn of the main loop whenever that state holds the answer, otherwise by
+// the delegate on the main thread like any other operation.
+template <Op kNumber, typename DelegateType, bool kWindow, bool kLater = false, bool kPublished = false>
 struct Operation {
   static constexpr Op kOp = kNumber;
   static constexpr bool kNeedsWindow = kWindow;
   static constexpr bool kAnsweredLater = kLater;
+  static constexpr bool kFromPublishedState = kPublished;
+  static_assert(!(kLater && kPublished), "a published answer is given at once");
   using Delegate = DelegateType;
 };
 template <Op kNumber, typename DelegateType>
@@ -128,6 +135,8 @@ template <Op kNumber, typename DelegateType>
 using ServiceOperation = Operation<kNumber, DelegateType, false>;
 template <Op kNumber, typename DelegateType>
 using LaterServiceOperation = Operation<kNumber, DelegateType, false, true>;
+template <Op kNumber, typename DelegateType>
+using PublishedWindowOperation = Operation<kNumber, DelegateType, true, false, true>;
 
 // The answer of an operation answered later: call it once, on the UI main
 // thread; it may outlive the request's connection (the answer is dropped).
@@ -204,7 +213,7 @@ struct SetWindowPosition : WindowOperation<Op::kWinSetPosition, WinhelperDelegat
   };
 };
 
-struct GetWindowPosition : WindowOperation<Op::kWinGetPosition, WinhelperDelegate> {
+struct GetWindowPosition : PublishedWindowOperation<Op::kWinGetPosition, WinhelperDelegate> {
   struct Request : NoMembers {};
   struct Result {
     WindowRect rect;
@@ -238,7 +247,7 @@ struct SetWindowTitle : WindowOperation<Op::kWinSetTitle, WinhelperDelegate> {
   struct Result : NoMembers {};
 };
 
-struct GetWindowOpacity : WindowOperation<Op::kWinGetOpacity, WinhelperDelegate> {
+struct GetWindowOpacity : PublishedWindowOperation<Op::kWinGetOpacity, WinhelperDelegate> {
   struct Request : NoMembers {};
   struct Result {
     double opacity = 1;
@@ -719,8 +728,25 @@ class ProxyDelegate {
   virtual ~ProxyDelegate() = default;
 };
 
+// Answers the operations marked kFromPublishedState from what the UI main
+// thread has published, on the channel's thread; nothing when the published
+// state does not hold the answer now (the main thread's delegate then
+// answers). Reads only; called on the channel's thread.
+#define VESK_CHANNEL_PUBLISHED(Operation)                                  \
+  virtual std::optional<op::Operation::Result> Published(uint64_t page_id, \
+                                                         const op::Operation::Request& request) = 0
+class PublishedStateDelegate {
+ public:
+  VESK_CHANNEL_PUBLISHED(GetWindowOpacity);
+  VESK_CHANNEL_PUBLISHED(GetWindowPosition);
+
+ protected:
+  virtual ~PublishedStateDelegate() = default;
+};
+
 #undef VESK_CHANNEL_HANDLE
 #undef VESK_CHANNEL_HANDLE_LATER
+#undef VESK_CHANNEL_PUBLISHED
 
 // What a page's host window answers, and what the process answers.
 class WindowDelegates : public AppDelegate,

@@ -1,0 +1,335 @@
+#include "channel/channel_thread.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "vesk/core/guarded.h"
+#include "vesk/core/log_text.h"
+
+namespace vesk {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+thread_local bool on_channel_thread = false;
+
+// Each web process keeps one connection; these bound what a misbehaving
+// peer can make the UI process hold.
+constexpr size_t kMaxConnections = 64;
+// Connections that have not presented the token yet: they get a short time
+// to do so, and only a few may wait at once. A new one pushes out the oldest
+// waiting one, so idle connections can never keep a web process out.
+constexpr size_t kMaxUnauthenticated = 8;
+constexpr auto kHandshakeDeadline = std::chrono::milliseconds(3000);
+constexpr size_t kMaxPendingAnswerBytes = 4 * channel::kMaxFrameBytes;
+
+bool PeerIsOurUser(int fd) {
+  struct ucred credentials {};
+  socklen_t length = sizeof credentials;
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
+         credentials.uid == ::getuid();
+}
+
+}  // namespace
+
+bool CurrentlyOnChannelThread() { return on_channel_thread; }
+
+AnswerMailbox::AnswerMailbox() : wake_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (wake_fd_ < 0) VESK_PLOG(ERROR) << "Page channel: no wake-up descriptor";
+}
+
+AnswerMailbox::~AnswerMailbox() {
+  if (wake_fd_ >= 0) ::close(wake_fd_);
+}
+
+void AnswerMailbox::Wake() {
+  const uint64_t one = 1;
+  // Only fails when the counter is about to overflow: it is readable then.
+  (void)!::write(wake_fd_, &one, sizeof one);
+}
+
+void AnswerMailbox::Post(Ticket ticket, channel::Response response) {
+  std::lock_guard lock(mutex_);
+  if (stop_requested_) return;
+  answers_.emplace_back(ticket, std::move(response));
+  Wake();
+}
+
+void AnswerMailbox::RequestStop() {
+  std::lock_guard lock(mutex_);
+  stop_requested_ = true;
+  answers_.clear();
+  Wake();
+}
+
+std::deque<std::pair<AnswerMailbox::Ticket, channel::Response>> AnswerMailbox::Take() {
+  uint64_t count = 0;
+  (void)!::read(wake_fd_, &count, sizeof count);
+  std::lock_guard lock(mutex_);
+  return std::exchange(answers_, {});
+}
+
+struct ChannelThread::Connection {
+  int fd = -1;
+  Ticket ticket = 0;  // also the order of acceptance
+  bool authenticated = false;
+  bool awaiting_answer = false;
+  Clock::time_point handshake_deadline;
+  channel::FrameReader reader;
+  std::string outgoing;
+};
+
+ChannelThread::ChannelThread(int listen_fd, std::string token, std::shared_ptr<AnswerMailbox> mailbox,
+                             AnswerHere answer_here, ToMain to_main)
+    : listen_fd_(listen_fd),
+      token_(std::move(token)),
+      mailbox_(std::move(mailbox)),
+      answer_here_(std::move(answer_here)),
+      to_main_(std::move(to_main)),
+      thread_([this] { Run(); }) {}
+
+ChannelThread::~ChannelThread() {
+  mailbox_->RequestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void ChannelThread::Run() {
+  on_channel_thread = true;
+  pthread_setname_np(pthread_self(), "VeskChannel");
+  VESK_REQUIRE_CHANNEL_THREAD();
+  std::vector<pollfd> fds;
+  std::vector<Ticket> tickets;  // the connection of each descriptor after the first two
+  while (!mailbox_->stop_requested()) {
+    fds.assign({{mailbox_->wake_fd(), POLLIN, 0}, {listen_fd_, POLLIN, 0}});
+    tickets.clear();
+    for (const auto& [ticket, connection] : connections_) {
+      // While a request waits for its answer, further requests stay unread.
+      const short events = static_cast<short>((connection->awaiting_answer ? 0 : POLLIN) |
+                                              (connection->outgoing.empty() ? 0 : POLLOUT));
+      fds.push_back({connection->fd, events, 0});
+      tickets.push_back(ticket);
+    }
+    const int ready = ::poll(fds.data(), fds.size(), NextTimeoutMs());
+    if (mailbox_->stop_requested()) break;
+    if (ready < 0 && errno != EINTR) {
+      VESK_PLOG(ERROR) << "Page channel: waiting failed";
+      break;
+    }
+    if (ready > 0) {
+      if (fds[0].revents) TakeAnswers();
+      if (fds[1].revents) Accept();
+      for (size_t i = 0; i < tickets.size(); ++i)
+        if (fds[i + 2].revents) Serve(tickets[i], fds[i + 2].revents);
+    }
+    ExpireHandshakes();
+  }
+  while (!connections_.empty()) Close(connections_.begin()->second.get());
+}
+
+int ChannelThread::NextTimeoutMs() const {
+  std::optional<Clock::time_point> next;
+  for (const auto& [ticket, connection] : connections_)
+    if (!connection->authenticated && (!next || connection->handshake_deadline < *next))
+      next = connection->handshake_deadline;
+  if (!next) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
+  return static_cast<int>(std::clamp<decltype(left)>(left, 0, kHandshakeDeadline.count()));
+}
+
+void ChannelThread::ExpireHandshakes() {
+  const auto now = Clock::now();
+  std::vector<Connection*> late;
+  for (const auto& [ticket, connection] : connections_)
+    if (!connection->authenticated && connection->handshake_deadline <= now) late.push_back(connection.get());
+  for (Connection* connection : late) {
+    VESK_LOG_LIMITED(WARNING, 5) << "Page channel: no handshake within " << kHandshakeDeadline.count()
+                                 << " ms; connection closed";
+    Close(connection);
+  }
+}
+
+void ChannelThread::Accept() {
+  VESK_REQUIRE_CHANNEL_THREAD();
+  Guarded("Page channel accept", [this] {
+    while (true) {
+      const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd < 0) break;
+      if (!PeerIsOurUser(fd)) {
+        VESK_LOG_LIMITED(WARNING, 5) << "Page channel: refused a peer of another user";
+        ::close(fd);
+        continue;
+      }
+      if (UnauthenticatedCount() >= kMaxUnauthenticated) DropOldestUnauthenticated();
+      if (connections_.size() >= kMaxConnections) {
+        VESK_LOG_LIMITED(WARNING, 5) << "Page channel: too many connections; one refused";
+        ::close(fd);
+        continue;
+      }
+      auto connection = std::make_unique<Connection>();
+      connection->fd = fd;
+      connection->ticket = next_ticket_++;
+      connection->handshake_deadline = Clock::now() + kHandshakeDeadline;
+      connections_[connection->ticket] = std::move(connection);
+    }
+  });
+}
+
+size_t ChannelThread::UnauthenticatedCount() const {
+  size_t count = 0;
+  for (const auto& [ticket, connection] : connections_) count += connection->authenticated ? 0 : 1;
+  return count;
+}
+
+void ChannelThread::DropOldestUnauthenticated() {
+  // Tickets grow with acceptance: the first one found is the oldest.
+  for (const auto& [ticket, connection] : connections_) {
+    if (!connection->authenticated) {
+      Close(connection.get());
+      return;
+    }
+  }
+}
+
+ChannelThread::Connection* ChannelThread::Find(Ticket ticket) {
+  const auto it = connections_.find(ticket);
+  return it == connections_.end() ? nullptr : it->second.get();
+}
+
+void ChannelThread::TakeAnswers() {
+  VESK_REQUIRE_CHANNEL_THREAD();
+  for (auto& [ticket, response] : mailbox_->Take()) {
+    Connection* connection = Find(ticket);
+    // The asker went away, or a second answer to one request.
+    if (!connection || !connection->awaiting_answer) continue;
+    const bool served = Guarded(
+        "Page channel answer",
+        [&] {
+          connection->awaiting_answer = false;
+          Send(connection, response);
+          // Requests that came meanwhile are served now.
+          if (Connection* still = Find(ticket)) ServeFrames(still);
+          return true;
+        },
+        false);
+    if (!served)
+      if (Connection* broken = Find(ticket)) Close(broken);
+  }
+}
+
+void ChannelThread::Serve(Ticket ticket, short events) {
+  VESK_REQUIRE_CHANNEL_THREAD();
+  const bool served = Guarded(
+      "Page channel connection",
+      [&] {
+        if ((events & POLLOUT) && Find(ticket)) Flush(Find(ticket));
+        if ((events & (POLLIN | POLLHUP | POLLERR)) && Find(ticket)) ReadFrom(Find(ticket));
+        return true;
+      },
+      false);
+  // Its state is unknown after a failure.
+  if (!served)
+    if (Connection* connection = Find(ticket)) Close(connection);
+}
+
+void ChannelThread::ReadFrom(Connection* connection) {
+  char buffer[16384];
+  const ssize_t got = ::read(connection->fd, buffer, sizeof buffer);
+  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  if (got <= 0) {
+    Close(connection);
+    return;
+  }
+  connection->reader.Append(buffer, static_cast<size_t>(got));
+  ServeFrames(connection);
+}
+
+void ChannelThread::ServeFrames(Connection* connection) {
+  std::string payload;
+  const Ticket ticket = connection->ticket;
+  while (!connection->awaiting_answer) {
+    const auto status = connection->reader.Next(&payload);
+    if (status == channel::FrameReader::Status::kNeedMore) return;
+    if (status == channel::FrameReader::Status::kTooLarge) {
+      // Said before closing, so the page learns why (the stream cannot be
+      // read past the frame).
+      VESK_LOG_LIMITED(ERROR, 5) << "Page channel: oversized request; connection closed";
+      channel::Response too_large;
+      too_large.error = channel::Error::kTooLarge;
+      const std::string frame = channel::Frame(channel::EncodeResponse(too_large));
+      (void)::send(connection->fd, frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      Close(connection);
+      return;
+    }
+    Dispatch(connection, payload);
+    if (!Find(ticket)) return;  // closed while dispatching: |connection| is gone
+  }
+}
+
+void ChannelThread::Dispatch(Connection* connection, const std::string& payload) {
+  auto request = channel::DecodeRequest(payload);
+  if (!connection->authenticated) {
+    if (!request || request->op != channel::Op::kHello || !request->args["token"].isString() ||
+        request->args["token"].asString() != token_) {
+      VESK_LOG_LIMITED(WARNING, 5) << "Page channel: handshake refused";
+      Close(connection);
+      return;
+    }
+    connection->authenticated = true;
+    Send(connection, channel::Response{});
+    return;
+  }
+  if (!request) {
+    VESK_LOG_LIMITED(WARNING, 5) << "Page channel: malformed request dropped";
+    channel::Response refused;
+    refused.error = channel::Error::kBadRequest;
+    Send(connection, refused);
+    return;
+  }
+  if (answer_here_) {
+    if (const std::optional<channel::Response> answer = answer_here_(*request)) {
+      Send(connection, *answer);
+      return;
+    }
+  }
+  connection->awaiting_answer = true;
+  to_main_(std::move(*request), connection->ticket);
+}
+
+void ChannelThread::Send(Connection* connection, const channel::Response& response) {
+  if (connection->outgoing.size() > kMaxPendingAnswerBytes) {
+    // A peer that sends requests but never reads the answers.
+    VESK_LOG_LIMITED(WARNING, 5) << "Page channel: answers not read; connection closed";
+    Close(connection);
+    return;
+  }
+  connection->outgoing += channel::Frame(channel::EncodeResponse(response));
+  Flush(connection);
+}
+
+void ChannelThread::Flush(Connection* connection) {
+  while (!connection->outgoing.empty()) {
+    const ssize_t written = ::send(connection->fd, connection->outgoing.data(), connection->outgoing.size(),
+                                   MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno == EAGAIN) return;  // the next poll waits for room
+    if (written < 0) {
+      Close(connection);
+      return;
+    }
+    connection->outgoing.erase(0, static_cast<size_t>(written));
+  }
+}
+
+void ChannelThread::Close(Connection* connection) {
+  ::close(connection->fd);
+  connections_.erase(connection->ticket);
+}
+
+}  // namespace vesk

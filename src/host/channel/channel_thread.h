@@ -1,0 +1,120 @@
+// The page channel's own thread in the UI process: it accepts connections,
+// takes the handshake, reads and decodes requests and writes answers, all
+// outside the GTK main loop. A request is answered right there when the
+// state the main thread publishes holds its answer; every other one is
+// handed to the main thread, whose answer comes back through the mailbox.
+// A connection takes no further request until it has been answered, so
+// answers keep the order of their requests. Nothing here ever waits for a
+// web process: sockets are non-blocking and answers are buffered.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "vesk/core/channel/channel_schema.h"
+#include "vesk/core/logging.h"
+
+namespace vesk {
+
+// True on the page channel's thread.
+bool CurrentlyOnChannelThread();
+
+}  // namespace vesk
+
+// A debug check at the entry of what runs on the page channel's thread.
+#define VESK_REQUIRE_CHANNEL_THREAD() \
+  VESK_DCHECK_TEXT(::vesk::CurrentlyOnChannelThread(), "CurrentlyOnChannelThread()")
+
+namespace vesk {
+
+// Answers on their way from the main thread to the channel thread, and the
+// request to stop. Shared by both: an answer that comes after the thread
+// has stopped is dropped here.
+class AnswerMailbox {
+ public:
+  // Names the connection a request came on; connections are never reused.
+  using Ticket = uint64_t;
+
+  AnswerMailbox();
+  ~AnswerMailbox();
+  AnswerMailbox(const AnswerMailbox&) = delete;
+  AnswerMailbox& operator=(const AnswerMailbox&) = delete;
+
+  bool usable() const { return wake_fd_ >= 0; }
+  // Readable while answers wait or a stop was asked for.
+  int wake_fd() const { return wake_fd_; }
+  // Any thread.
+  void Post(Ticket ticket, channel::Response response);
+  void RequestStop();
+  bool stop_requested() const { return stop_requested_.load(); }
+  // The channel thread: the answers that came, in their order.
+  std::deque<std::pair<Ticket, channel::Response>> Take();
+
+ private:
+  void Wake();
+
+  int wake_fd_ = -1;
+  std::mutex mutex_;
+  std::deque<std::pair<Ticket, channel::Response>> answers_;
+  std::atomic<bool> stop_requested_{false};
+};
+
+class ChannelThread {
+ public:
+  using Ticket = AnswerMailbox::Ticket;
+  // The answer of a request that needs no work of the main thread, or
+  // nothing. Runs on the channel thread.
+  using AnswerHere = std::function<std::optional<channel::Response>(const channel::Request&)>;
+  // Hands a request to the main thread; its answer comes through the
+  // mailbox with |ticket|. Runs on the channel thread.
+  using ToMain = std::function<void(channel::Request request, Ticket ticket)>;
+
+  // Serves |listen_fd|, which stays the caller's.
+  ChannelThread(int listen_fd, std::string token, std::shared_ptr<AnswerMailbox> mailbox,
+                AnswerHere answer_here, ToMain to_main);
+  // Stops the thread, which closes every connection, and joins it.
+  ~ChannelThread();
+  ChannelThread(const ChannelThread&) = delete;
+  ChannelThread& operator=(const ChannelThread&) = delete;
+
+ private:
+  struct Connection;
+
+  void Run();
+  int NextTimeoutMs() const;
+  void ExpireHandshakes();
+  void Accept();
+  size_t UnauthenticatedCount() const;
+  void DropOldestUnauthenticated();
+  Connection* Find(Ticket ticket);
+  void TakeAnswers();
+  void Serve(Ticket ticket, short events);
+  void ReadFrom(Connection* connection);
+  void ServeFrames(Connection* connection);
+  void Dispatch(Connection* connection, const std::string& payload);
+  void Send(Connection* connection, const channel::Response& response);
+  void Flush(Connection* connection);
+  void Close(Connection* connection);
+
+  const int listen_fd_;
+  const std::string token_;
+  const std::shared_ptr<AnswerMailbox> mailbox_;
+  const AnswerHere answer_here_;
+  const ToMain to_main_;
+  // Channel thread only from here on.
+  std::map<Ticket, std::unique_ptr<Connection>> connections_;
+  Ticket next_ticket_ = 1;
+  std::thread thread_;
+};
+
+}  // namespace vesk
