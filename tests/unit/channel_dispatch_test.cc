@@ -7,6 +7,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -208,6 +209,58 @@ TEST(ChannelDispatchTest, AnswersGivenLaterArriveOnceWithTheirResult) {
   op::GetOriginStorage::Result missing;
   EXPECT_FALSE(EncodeMembers(missing).isMember("value"));
   EXPECT_FALSE(DecodeMembers<op::GetOriginStorage::Result>(EncodeMembers(missing))->value.has_value());
+}
+
+// Published state that holds answers for one page only, and counts reads.
+class RecordingPublishedState final : public PublishedStateDelegate {
+ public:
+  std::vector<Op> reads;
+  std::optional<op::GetWindowOpacity::Result> Published(uint64_t page_id,
+                                                        const op::GetWindowOpacity::Request&) override {
+    reads.push_back(Op::kWinGetOpacity);
+    if (page_id != RecordingHost::kPage) return std::nullopt;
+    return Filled<op::GetWindowOpacity::Result>();
+  }
+  std::optional<op::GetWindowPosition::Result> Published(uint64_t page_id,
+                                                         const op::GetWindowPosition::Request&) override {
+    reads.push_back(Op::kWinGetPosition);
+    if (page_id != RecordingHost::kPage) return std::nullopt;
+    return Filled<op::GetWindowPosition::Result>();
+  }
+};
+
+TEST(ChannelDispatchTest, OnlyMarkedOperationsAreAnsweredFromPublishedState) {
+  RecordingPublishedState state;
+  size_t marked = 0;
+  // Every operation of the table: the marked ones give what the delegate on
+  // the main thread would give; the others are left to it, unread.
+  [&]<typename... Operations>(OperationList<Operations...>) {
+    (
+        [&] {
+          SCOPED_TRACE(static_cast<unsigned>(Operations::kOp));
+          const Request request = RequestFor(Operations::kOp, RecordingHost::kPage,
+                                             EncodeMembers(Filled<typename Operations::Request>()));
+          const auto answer = AnswerFromPublishedState(request, state);
+          EXPECT_EQ(answer.has_value(), Operations::kFromPublishedState);
+          if (!answer) return;
+          ++marked;
+          EXPECT_EQ(answer->error, Error::kOk);
+          RecordingHost host;
+          EXPECT_EQ(answer->result, Dispatch(request, host).result);
+        }(),
+        ...);
+  }(AllOperations{});
+  EXPECT_EQ(marked, 2u);
+  EXPECT_EQ(state.reads, (std::vector{Op::kWinGetPosition, Op::kWinGetOpacity}));
+
+  // What the state does not hold, and what cannot be decoded, is left to
+  // the main thread (which answers with the numbered error).
+  state.reads.clear();
+  EXPECT_FALSE(AnswerFromPublishedState(RequestFor(Op::kWinGetOpacity, 7, Json::objectValue), state));
+  EXPECT_FALSE(AnswerFromPublishedState(
+      RequestFor(Op::kWinGetOpacity, RecordingHost::kPage, Json::arrayValue), state));
+  EXPECT_FALSE(AnswerFromPublishedState(RequestFor(static_cast<Op>(999), RecordingHost::kPage, {}), state));
+  EXPECT_EQ(state.reads, (std::vector{Op::kWinGetOpacity})) << "undecodable requests are not read";
 }
 
 TEST(ChannelDispatchTest, OperationNumbersAreUnique) {

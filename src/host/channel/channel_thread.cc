@@ -1,7 +1,7 @@
 #include "channel/channel_thread.h"
 
-#include <poll.h>
 #include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <iterator>
 
 #include "vesk/core/guarded.h"
 #include "vesk/core/log_text.h"
@@ -29,6 +30,11 @@ constexpr size_t kMaxConnections = 64;
 constexpr size_t kMaxUnauthenticated = 8;
 constexpr auto kHandshakeDeadline = std::chrono::milliseconds(3000);
 constexpr size_t kMaxPendingAnswerBytes = 4 * channel::kMaxFrameBytes;
+
+// The epoll keys of the two descriptors that are not connections (whose
+// keys are their tickets, counted from 1).
+constexpr uint64_t kWakeKey = 0;
+constexpr uint64_t kListenKey = ~uint64_t{0};
 
 bool PeerIsOurUser(int fd) {
   struct ucred credentials {};
@@ -81,6 +87,7 @@ struct ChannelThread::Connection {
   Ticket ticket = 0;  // also the order of acceptance
   bool authenticated = false;
   bool awaiting_answer = false;
+  uint32_t watched = 0;  // the epoll events asked for
   Clock::time_point handshake_deadline;
   channel::FrameReader reader;
   std::string outgoing;
@@ -104,33 +111,51 @@ void ChannelThread::Run() {
   on_channel_thread = true;
   pthread_setname_np(pthread_self(), "VeskChannel");
   VESK_REQUIRE_CHANNEL_THREAD();
-  std::vector<pollfd> fds;
-  std::vector<Ticket> tickets;  // the connection of each descriptor after the first two
+  // One registration per descriptor for its life: a request costs one wait.
+  epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
+  epoll_event wake{EPOLLIN, {.u64 = kWakeKey}};
+  epoll_event listen{EPOLLIN, {.u64 = kListenKey}};
+  if (epoll_fd_ < 0 || ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, mailbox_->wake_fd(), &wake) != 0 ||
+      ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, listen_fd_, &listen) != 0) {
+    VESK_PLOG(ERROR) << "Page channel: cannot wait for requests";
+    if (epoll_fd_ >= 0) ::close(epoll_fd_);
+    return;
+  }
+  epoll_event events[16];
   while (!mailbox_->stop_requested()) {
-    fds.assign({{mailbox_->wake_fd(), POLLIN, 0}, {listen_fd_, POLLIN, 0}});
-    tickets.clear();
-    for (const auto& [ticket, connection] : connections_) {
-      // While a request waits for its answer, further requests stay unread.
-      const short events = static_cast<short>((connection->awaiting_answer ? 0 : POLLIN) |
-                                              (connection->outgoing.empty() ? 0 : POLLOUT));
-      fds.push_back({connection->fd, events, 0});
-      tickets.push_back(ticket);
-    }
-    const int ready = ::poll(fds.data(), fds.size(), NextTimeoutMs());
+    const int ready = ::epoll_wait(epoll_fd_, events, std::size(events), NextTimeoutMs());
     if (mailbox_->stop_requested()) break;
     if (ready < 0 && errno != EINTR) {
       VESK_PLOG(ERROR) << "Page channel: waiting failed";
       break;
     }
-    if (ready > 0) {
-      if (fds[0].revents) TakeAnswers();
-      if (fds[1].revents) Accept();
-      for (size_t i = 0; i < tickets.size(); ++i)
-        if (fds[i + 2].revents) Serve(tickets[i], fds[i + 2].revents);
+    for (int i = 0; i < ready; ++i) {
+      const uint64_t key = events[i].data.u64;
+      if (key == kWakeKey)
+        TakeAnswers();
+      else if (key == kListenKey)
+        Accept();
+      else
+        Serve(key, events[i].events);
     }
     ExpireHandshakes();
   }
   while (!connections_.empty()) Close(connections_.begin()->second.get());
+  ::close(epoll_fd_);
+}
+
+void ChannelThread::Watch(Connection* connection) {
+  // While a request waits for its answer, further requests stay unread.
+  const uint32_t wanted = (connection->awaiting_answer ? 0u : uint32_t{EPOLLIN}) |
+                          (connection->outgoing.empty() ? 0u : uint32_t{EPOLLOUT});
+  if (wanted == connection->watched) return;
+  epoll_event event{wanted, {.u64 = connection->ticket}};
+  if (::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, connection->fd, &event) != 0) {
+    VESK_PLOG(ERROR) << "Page channel: cannot watch a connection";
+    Close(connection);
+    return;
+  }
+  connection->watched = wanted;
 }
 
 int ChannelThread::NextTimeoutMs() const {
@@ -176,6 +201,13 @@ void ChannelThread::Accept() {
       connection->fd = fd;
       connection->ticket = next_ticket_++;
       connection->handshake_deadline = Clock::now() + kHandshakeDeadline;
+      connection->watched = EPOLLIN;
+      epoll_event event{EPOLLIN, {.u64 = connection->ticket}};
+      if (::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &event) != 0) {
+        VESK_PLOG(ERROR) << "Page channel: cannot watch a connection";
+        ::close(fd);
+        continue;
+      }
       connections_[connection->ticket] = std::move(connection);
     }
   });
@@ -215,6 +247,7 @@ void ChannelThread::TakeAnswers() {
           Send(connection, response);
           // Requests that came meanwhile are served now.
           if (Connection* still = Find(ticket)) ServeFrames(still);
+          if (Connection* still = Find(ticket)) Watch(still);
           return true;
         },
         false);
@@ -223,13 +256,14 @@ void ChannelThread::TakeAnswers() {
   }
 }
 
-void ChannelThread::Serve(Ticket ticket, short events) {
+void ChannelThread::Serve(Ticket ticket, uint32_t events) {
   VESK_REQUIRE_CHANNEL_THREAD();
   const bool served = Guarded(
       "Page channel connection",
       [&] {
-        if ((events & POLLOUT) && Find(ticket)) Flush(Find(ticket));
-        if ((events & (POLLIN | POLLHUP | POLLERR)) && Find(ticket)) ReadFrom(Find(ticket));
+        if ((events & EPOLLOUT) && Find(ticket)) Flush(Find(ticket));
+        if ((events & (EPOLLIN | EPOLLHUP | EPOLLERR)) && Find(ticket)) ReadFrom(Find(ticket));
+        if (Find(ticket)) Watch(Find(ticket));
         return true;
       },
       false);
@@ -318,7 +352,7 @@ void ChannelThread::Flush(Connection* connection) {
     const ssize_t written = ::send(connection->fd, connection->outgoing.data(), connection->outgoing.size(),
                                    MSG_NOSIGNAL | MSG_DONTWAIT);
     if (written < 0 && errno == EINTR) continue;
-    if (written < 0 && errno == EAGAIN) return;  // the next poll waits for room
+    if (written < 0 && errno == EAGAIN) return;  // Watch waits for room
     if (written < 0) {
       Close(connection);
       return;

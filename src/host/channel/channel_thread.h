@@ -98,7 +98,10 @@ class ChannelThread {
   void DropOldestUnauthenticated();
   Connection* Find(Ticket ticket);
   void TakeAnswers();
-  void Serve(Ticket ticket, short events);
+  void Serve(Ticket ticket, uint32_t events);
+  // Asks for what the connection waits for now: requests unless one is
+  // being answered, room while answers wait to be written.
+  void Watch(Connection* connection);
   void ReadFrom(Connection* connection);
   void ServeFrames(Connection* connection);
   void Dispatch(Connection* connection, const std::string& payload);
@@ -114,6 +117,7 @@ class ChannelThread {
   // Channel thread only from here on.
   std::map<Ticket, std::unique_ptr<Connection>> connections_;
   Ticket next_ticket_ = 1;
+  int epoll_fd_ = -1;
   std::thread thread_;
 };
 

@@ -1,0 +1,194 @@
+// The page channel's own thread against real windows: reads it answers from
+// what the main thread published stay in order with the changes a request
+// before them made, a window moved by another client shows at once, and the
+// channel stops cleanly while a request waits for the main thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "browser/browser_host.h"
+#include "channel/channel_handlers.h"
+#include "channel/channel_server.h"
+#include "channel_peer.h"
+#include "host_test_util.h"
+
+namespace vesk {
+namespace {
+
+using testing::ChannelPeer;
+using testing::SpinUntil;
+
+class ChannelThreadTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { ASSERT_TRUE(Start()); }
+  static void TearDownTestSuite() { ChannelServer::Get().Stop(); }
+  void TearDown() override {
+    hold = nullptr;
+    main_thread_ops.clear();
+  }
+
+  // What reaches the main thread is recorded; |hold| may keep the answer.
+  static bool Start() {
+    return ChannelServer::Get().Start(
+        [](const channel::Request& request, ChannelServer::Answer answer) {
+          main_thread_ops.push_back(request.op);
+          if (hold && hold(request, answer)) return;
+          ServeChannelRequest(request, std::move(answer));
+        },
+        PublishedStateAnswers());
+  }
+
+  static BrowserHost* OpenWindow() {
+    BrowserHost* host =
+        BrowserHost::CreateBrowserHost(testing::DataUrl("<p>x</p>"), {0, 0, 400, 300}, true, false);
+    EXPECT_TRUE(testing::WaitForLoad(host->web_view()));
+    return host;
+  }
+  static uint64_t PageOf(BrowserHost* host) { return webkit_web_view_get_page_id(host->web_view()); }
+
+  static void Handshake(ChannelPeer& peer) {
+    ASSERT_TRUE(peer.connected());
+    peer.Send(ChannelPeer::Hello(ChannelServer::Get().token()));
+    const auto welcome = peer.Receive();
+    ASSERT_TRUE(welcome);
+    ASSERT_EQ(welcome->error, channel::Error::kOk);
+  }
+
+  static Json::Value Opacity(double value) {
+    Json::Value args(Json::objectValue);
+    args["opacity"] = value;
+    return args;
+  }
+
+  static inline std::vector<channel::Op> main_thread_ops;
+  static inline std::function<bool(const channel::Request&, ChannelServer::Answer&)> hold;
+};
+
+TEST_F(ChannelThreadTest, ReadsAnsweredOnTheChannelThreadFollowTheChangesBeforeThem) {
+  BrowserHost* host = OpenWindow();
+  const uint64_t page = PageOf(host);
+  ChannelPeer peer;
+  Handshake(peer);
+  // All at once: each read waits until the change before it was answered.
+  peer.Send(ChannelPeer::RequestFrame(channel::Op::kWinSetOpacity, page, Opacity(0.5)) +
+            ChannelPeer::RequestFrame(channel::Op::kWinGetOpacity, page) +
+            ChannelPeer::RequestFrame(channel::Op::kWinSetOpacity, page, Opacity(0.25)) +
+            ChannelPeer::RequestFrame(channel::Op::kWinGetOpacity, page));
+  for (double expected : {0.5, 0.25}) {
+    const auto set = peer.Receive();
+    ASSERT_TRUE(set);
+    EXPECT_EQ(set->error, channel::Error::kOk);
+    const auto get = peer.Receive();
+    ASSERT_TRUE(get);
+    EXPECT_EQ(get->error, channel::Error::kOk);
+    EXPECT_EQ(get->result["opacity"].asDouble(), expected);
+  }
+  EXPECT_EQ(main_thread_ops, (std::vector{channel::Op::kWinSetOpacity, channel::Op::kWinSetOpacity}))
+      << "the reads never needed the main thread";
+
+  // A window that is gone is no longer published: the main thread says so.
+  gtk_widget_destroy(GTK_WIDGET(host->window()));
+  peer.Send(ChannelPeer::RequestFrame(channel::Op::kWinGetOpacity, page));
+  const auto gone = peer.Receive();
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(gone->error, channel::Error::kNoWindow);
+}
+
+// Another client moves the window while the main thread waits idle in its
+// loop, the state in which the channel's thread answers from the kept
+// rectangle: the next answer shows the new place all the same.
+TEST_F(ChannelThreadTest, AWindowMovedByAnotherClientShowsInTheNextAnswer) {
+  BrowserHost* host = OpenWindow();
+  const uint64_t page = PageOf(host);
+  const WindowRect before = host->GetPosition().rect;  // kept and published now
+  const Window xid = testing::XWindowOf(host->window());
+  ChannelPeer peer;
+  Handshake(peer);
+
+  std::atomic<bool> done = false;
+  std::vector<WindowRect> seen;
+  std::thread mover([&] {
+    auto position = [&]() -> std::optional<WindowRect> {
+      peer.Send(ChannelPeer::RequestFrame(channel::Op::kWinGetPosition, page));
+      const auto answer = peer.ReceiveBlocking();
+      if (!answer || answer->error != channel::Error::kOk) return std::nullopt;
+      const Json::Value& rect = answer->result["rect"];
+      return WindowRect{rect["left"].asInt(), rect["top"].asInt(), rect["right"].asInt(),
+                        rect["bottom"].asInt()};
+    };
+    Display* display = XOpenDisplay(nullptr);
+    for (int step = 1; display && step <= 5; ++step) {
+      if (auto rect = position()) seen.push_back(*rect);
+      XMoveWindow(display, xid, 10 * step, 20 * step);
+      XSync(display, False);  // the server has moved it and sent its events
+      if (auto rect = position()) seen.push_back(*rect);
+    }
+    if (display) XCloseDisplay(display);
+    done = true;
+    g_main_context_wakeup(nullptr);
+  });
+  // Waits in the loop (not polling it), as the program does.
+  while (!done) g_main_context_iteration(nullptr, TRUE);
+  mover.join();
+
+  ASSERT_EQ(seen.size(), 10u);
+  EXPECT_EQ(seen[0], before);
+  for (int step = 1; step <= 5; ++step) {
+    const WindowRect moved{10 * step, 20 * step, 10 * step + before.width(), 20 * step + before.height()};
+    EXPECT_EQ(seen[2 * step - 1], moved) << "right after move " << step;
+    if (step < 5) {
+      EXPECT_EQ(seen[2 * step], moved) << "asked again after move " << step;
+    }
+  }
+  gtk_widget_destroy(GTK_WIDGET(host->window()));
+}
+
+TEST_F(ChannelThreadTest, StopsCleanlyWhileARequestWaitsForTheMainThread) {
+  BrowserHost* host = OpenWindow();
+  const uint64_t page = PageOf(host);
+  ChannelServer::Answer held;
+  hold = [&held](const channel::Request& request, ChannelServer::Answer& answer) {
+    if (request.op != channel::Op::kWinSetTitle) return false;
+    held = std::move(answer);
+    return true;
+  };
+  Json::Value title(Json::objectValue);
+  title["title"] = "held";
+  {
+    ChannelPeer waiting;
+    Handshake(waiting);
+    waiting.Send(ChannelPeer::RequestFrame(channel::Op::kWinSetTitle, page, title));
+    ASSERT_TRUE(SpinUntil([&] { return static_cast<bool>(held); }));
+    // And one that may or may not have reached the main loop yet.
+    ChannelPeer racing;
+    Handshake(racing);
+    racing.Send(ChannelPeer::RequestFrame(channel::Op::kWinSetTitle, page, title));
+
+    ChannelServer::Get().Stop();
+    const size_t handled = main_thread_ops.size();
+    held(channel::Response{});  // an answer after the stop goes nowhere
+    ASSERT_TRUE(testing::SpinPastQueuedIdles());
+    EXPECT_EQ(main_thread_ops.size(), handled) << "nothing is handled after the stop";
+    EXPECT_FALSE(waiting.Receive()) << "the connection was closed";
+    EXPECT_FALSE(racing.Receive());
+  }
+
+  // The channel starts again, with the token the extension already has.
+  hold = nullptr;
+  ASSERT_TRUE(Start());
+  ChannelPeer again;
+  Handshake(again);
+  again.Send(ChannelPeer::RequestFrame(channel::Op::kWinSetTitle, page, title));
+  const auto answer = again.Receive();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->error, channel::Error::kOk);
+  EXPECT_STREQ(gtk_window_get_title(host->window()), "held");
+  gtk_widget_destroy(GTK_WIDGET(host->window()));
+}
+
+}  // namespace
+}  // namespace vesk
