@@ -2,11 +2,7 @@
 // web extension: the UI process never waits for a web process, even when a
 // page is blocked in a request at the moment the host needs the page.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <cstring>
 #include <optional>
 
 #include "browser/browser_host.h"
@@ -14,6 +10,7 @@
 #include "channel/channel_handlers.h"
 #include "channel/channel_server.h"
 #include "channel/page_messages.h"
+#include "channel_peer.h"
 #include "engine.h"
 #include "host_test_util.h"
 #include "ui_app.h"
@@ -132,68 +129,25 @@ TEST_F(PageChannelTest, RequestsForAWindowThatIsGoneFailClearly) {
 namespace vesk {
 namespace {
 
-// A peer speaking the channel's wire form by hand.
-class RawPeer {
- public:
-  RawPeer() {
-    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string& path = ChannelServer::Get().socket_path();
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~RawPeer() { close(fd_); }
-  bool connected() const { return connected_; }
-  void Send(const std::string& bytes) {
-    ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-  }
-  // The next frame, or nothing when the server closed the connection.
-  std::optional<channel::Response> Receive() {
-    channel::FrameReader reader;
-    std::string payload;
-    char buffer[4096];
-    while (reader.Next(&payload) != channel::FrameReader::Status::kFrame) {
-      ssize_t got = -1;
-      testing::SpinUntil([&] {
-        got = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-        return got >= 0 || errno != EAGAIN;
-      });
-      if (got <= 0) return std::nullopt;
-      reader.Append(buffer, static_cast<size_t>(got));
-    }
-    return channel::DecodeResponse(payload);
-  }
-
- private:
-  int fd_ = -1;
-  bool connected_ = false;
-};
-
-std::string Hello(const std::string& token) {
-  channel::Request hello;
-  hello.op = channel::Op::kHello;
-  hello.args["token"] = token;
-  return channel::Frame(channel::EncodeRequest(hello));
-}
+using testing::ChannelPeer;
 
 TEST_F(PageChannelTest, PeersWithoutTheTokenOrWithGarbageAreCutOff) {
   {
-    RawPeer peer;
+    ChannelPeer peer;
     ASSERT_TRUE(peer.connected());
-    peer.Send(Hello("not the token"));
+    peer.Send(ChannelPeer::Hello("not the token"));
     EXPECT_FALSE(peer.Receive()) << "a wrong token closes the connection";
   }
   {
-    RawPeer peer;
+    ChannelPeer peer;
     channel::Request request;
     request.op = channel::Op::kErrorGetData;
     peer.Send(channel::Frame(channel::EncodeRequest(request)));
     EXPECT_FALSE(peer.Receive()) << "a request before the handshake closes the connection";
   }
   {
-    RawPeer peer;
-    peer.Send(Hello(ChannelServer::Get().token()));
+    ChannelPeer peer;
+    peer.Send(ChannelPeer::Hello(ChannelServer::Get().token()));
     auto answer = peer.Receive();
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->error, channel::Error::kOk);
@@ -209,8 +163,8 @@ TEST_F(PageChannelTest, PeersWithoutTheTokenOrWithGarbageAreCutOff) {
     EXPECT_FALSE(peer.Receive()) << "and then the connection is closed";
   }
   // The server goes on serving others.
-  RawPeer peer;
-  peer.Send(Hello(ChannelServer::Get().token()));
+  ChannelPeer peer;
+  peer.Send(ChannelPeer::Hello(ChannelServer::Get().token()));
   EXPECT_TRUE(peer.Receive());
 }
 
