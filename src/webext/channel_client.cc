@@ -1,6 +1,7 @@
 #include "channel_client.h"
 
 #include <glib.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
@@ -31,6 +32,21 @@ bool WriteAll(int fd, const std::string& data, Clock::time_point deadline) {
     done += static_cast<size_t>(written);
   }
   return true;
+}
+
+// Most answers come within microseconds. Looking for one awake for a short,
+// bounded while spares this thread being put to sleep and woken again,
+// which costs more than the whole answer on a loaded or virtual machine;
+// yielding in between lets a host thread that shares this CPU run first.
+// -1 with EAGAIN when nothing came in that while.
+ssize_t ReceiveSoon(int fd, char* buffer, size_t size) {
+  constexpr auto kAwake = std::chrono::microseconds(50);
+  const auto until = Clock::now() + kAwake;
+  while (true) {
+    const ssize_t got = ::recv(fd, buffer, size, MSG_DONTWAIT);
+    if (got >= 0 || (errno != EAGAIN && errno != EINTR) || Clock::now() >= until) return got;
+    sched_yield();
+  }
 }
 
 void SetTimeouts(int fd) {
@@ -74,7 +90,8 @@ bool ChannelClient::Exchange(const std::string& request, std::string* answer) {
     if (status == vesk::channel::FrameReader::Status::kFrame) return true;
     if (status == vesk::channel::FrameReader::Status::kTooLarge) return false;
     if (Clock::now() >= deadline) return false;
-    const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+    ssize_t got = ReceiveSoon(fd_, buffer, sizeof buffer);
+    if (got < 0 && errno == EAGAIN) got = ::recv(fd_, buffer, sizeof buffer, 0);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;  // closed, failed, or the receive timeout passed
     reader.Append(buffer, static_cast<size_t>(got));
