@@ -76,10 +76,11 @@ bool ChannelServer::Start(Handler handler, PublishedAnswer published) {
     at_exit_registered_ = true;
     std::atexit(&ChannelServer::UnlinkAtExit);
   }
-  thread_ = std::make_unique<ChannelThread>(listen_fd_, token_, session->mailbox, std::move(published),
-                                            [session](channel::Request request, uint64_t ticket) {
-                                              PostToMain(session, std::move(request), ticket);
-                                            });
+  thread_ = std::make_unique<ChannelThread>(
+      listen_fd_, token_, session->mailbox, std::move(published),
+      [session](channel::Request request, uint64_t ticket, std::shared_ptr<ConnectionWire> wire) {
+        PostToMain(session, std::move(request), ticket, std::move(wire));
+      });
   return true;
 }
 
@@ -99,35 +100,43 @@ void ChannelServer::UnlinkAtExit() {
   if (server.listen_fd_ >= 0 && server.owner_pid_ == ::getpid()) ::unlink(server.socket_path_.c_str());
 }
 
-void ChannelServer::PostToMain(std::shared_ptr<Session> session, channel::Request request, uint64_t ticket) {
+void ChannelServer::PostToMain(std::shared_ptr<Session> session, channel::Request request, uint64_t ticket,
+                               std::shared_ptr<ConnectionWire> wire) {
   VESK_REQUIRE_CHANNEL_THREAD();
   struct Task {
     std::shared_ptr<Session> session;
     channel::Request request;
     uint64_t ticket;
+    std::shared_ptr<ConnectionWire> wire;
   };
   static constexpr GSourceFunc kRun = [](gpointer data) -> gboolean {
     VESK_REQUIRE_MAIN_THREAD();
     auto* task = static_cast<Task*>(data);
     const std::shared_ptr<AnswerMailbox> mailbox = task->session->mailbox;
     if (mailbox->stop_requested()) return G_SOURCE_REMOVE;  // the channel has stopped
-    const uint64_t asker = task->ticket;
-    // One answer per request, also when the handler fails after answering.
+    // Written here, without waiting (the socket is non-blocking; what it
+    // does not take now, the channel's thread writes later), then the
+    // channel's thread resumes reading the connection. One answer per
+    // request, also when the handler fails after answering.
     auto answered = std::make_shared<bool>(false);
+    Answer answer = [mailbox, answered, asker = task->ticket, wire = task->wire](channel::Response response) {
+      VESK_REQUIRE_MAIN_THREAD();
+      if (*answered || mailbox->stop_requested()) return;
+      *answered = true;
+      wire->Write(channel::Frame(channel::EncodeResponse(response)));
+      mailbox->Post(asker);
+    };
     const bool served = Guarded(
         "Page channel request",
         [&] {
-          task->session->handler(task->request, [mailbox, asker, answered](channel::Response response) {
-            *answered = true;
-            mailbox->Post(asker, std::move(response));
-          });
+          task->session->handler(task->request, answer);
           return true;
         },
         false);
-    if (!served && !*answered) {
+    if (!served) {
       channel::Response failed;
       failed.error = channel::Error::kBadRequest;
-      mailbox->Post(asker, failed);
+      answer(failed);
     }
     return G_SOURCE_REMOVE;
   };
@@ -135,7 +144,8 @@ void ChannelServer::PostToMain(std::shared_ptr<Session> session, channel::Reques
   // runs the task here, whoever owns the main context at the moment.
   g_autoptr(GSource) source = g_idle_source_new();
   g_source_set_priority(source, G_PRIORITY_DEFAULT);
-  g_source_set_callback(source, kRun, new Task{std::move(session), std::move(request), ticket},
+  g_source_set_callback(source, kRun,
+                        new Task{std::move(session), std::move(request), ticket, std::move(wire)},
                         [](gpointer data) { delete static_cast<Task*>(data); });
   g_source_attach(source, nullptr);
 }

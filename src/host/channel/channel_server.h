@@ -2,8 +2,8 @@
 // user's runtime directory (0700), served on a thread of its own
 // (channel_thread.h). Only processes of our user that know the token handed
 // to the web extension may speak. Answers are written without ever waiting
-// for the web process, and the main thread never waits for the channel's
-// thread except to end it.
+// for the web process (the main thread writes those it gives itself), and
+// the main thread never waits for the channel's thread except to end it.
 #pragma once
 
 #include <functional>
@@ -17,6 +17,7 @@ namespace vesk {
 
 class AnswerMailbox;
 class ChannelThread;
+class ConnectionWire;
 
 class ChannelServer {
  public:
@@ -49,7 +50,8 @@ class ChannelServer {
 
   static void UnlinkAtExit();
   // Hands a request from the channel's thread to the main loop.
-  static void PostToMain(std::shared_ptr<Session> session, channel::Request request, uint64_t ticket);
+  static void PostToMain(std::shared_ptr<Session> session, channel::Request request, uint64_t ticket,
+                         std::shared_ptr<ConnectionWire> wire);
 
   int listen_fd_ = -1;
   int owner_pid_ = 0;

@@ -62,36 +62,71 @@ void AnswerMailbox::Wake() {
   (void)!::write(wake_fd_, &one, sizeof one);
 }
 
-void AnswerMailbox::Post(Ticket ticket, channel::Response response) {
+void AnswerMailbox::Post(Ticket ticket) {
   std::lock_guard lock(mutex_);
   if (stop_requested_) return;
-  answers_.emplace_back(ticket, std::move(response));
+  answered_.push_back(ticket);
   Wake();
 }
 
 void AnswerMailbox::RequestStop() {
   std::lock_guard lock(mutex_);
   stop_requested_ = true;
-  answers_.clear();
+  answered_.clear();
   Wake();
 }
 
-std::deque<std::pair<AnswerMailbox::Ticket, channel::Response>> AnswerMailbox::Take() {
+std::deque<AnswerMailbox::Ticket> AnswerMailbox::Take() {
   uint64_t count = 0;
   (void)!::read(wake_fd_, &count, sizeof count);
   std::lock_guard lock(mutex_);
-  return std::exchange(answers_, {});
+  return std::exchange(answered_, {});
+}
+
+bool ConnectionWire::Write(const std::string& frame) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  outgoing_ += frame;
+  return FlushLocked();
+}
+
+bool ConnectionWire::Flush() {
+  std::lock_guard lock(mutex_);
+  return !closed_ && FlushLocked();
+}
+
+bool ConnectionWire::FlushLocked() {
+  while (!outgoing_.empty()) {
+    const ssize_t written = ::send(fd_, outgoing_.data(), outgoing_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && errno == EAGAIN) return true;  // the channel's thread waits for room
+    if (written < 0) return false;
+    outgoing_.erase(0, static_cast<size_t>(written));
+  }
+  return true;
+}
+
+size_t ConnectionWire::pending_bytes() {
+  std::lock_guard lock(mutex_);
+  return outgoing_.size();
+}
+
+void ConnectionWire::Close() {
+  std::lock_guard lock(mutex_);
+  if (closed_) return;
+  closed_ = true;
+  ::close(fd_);
 }
 
 struct ChannelThread::Connection {
-  int fd = -1;
+  int fd = -1;  // open while the connection is known here
+  std::shared_ptr<ConnectionWire> wire;
   Ticket ticket = 0;  // also the order of acceptance
   bool authenticated = false;
   bool awaiting_answer = false;
   uint32_t watched = 0;  // the epoll events asked for
   Clock::time_point handshake_deadline;
   channel::FrameReader reader;
-  std::string outgoing;
 };
 
 ChannelThread::ChannelThread(int listen_fd, std::string token, std::shared_ptr<AnswerMailbox> mailbox,
@@ -159,7 +194,7 @@ void ChannelThread::Run() {
 void ChannelThread::Watch(Connection* connection) {
   // While a request waits for its answer, further requests stay unread.
   const uint32_t wanted = (connection->awaiting_answer ? 0u : uint32_t{EPOLLIN}) |
-                          (connection->outgoing.empty() ? 0u : uint32_t{EPOLLOUT});
+                          (connection->wire->pending_bytes() == 0 ? 0u : uint32_t{EPOLLOUT});
   if (wanted == connection->watched) return;
   epoll_event event{wanted, {.u64 = connection->ticket}};
   if (::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, connection->fd, &event) != 0) {
@@ -211,6 +246,7 @@ void ChannelThread::Accept() {
       }
       auto connection = std::make_unique<Connection>();
       connection->fd = fd;
+      connection->wire = std::make_shared<ConnectionWire>(fd);
       connection->ticket = next_ticket_++;
       connection->handshake_deadline = Clock::now() + kHandshakeDeadline;
       connection->watched = EPOLLIN;
@@ -248,17 +284,16 @@ ChannelThread::Connection* ChannelThread::Find(Ticket ticket) {
 
 void ChannelThread::TakeAnswers() {
   VESK_REQUIRE_CHANNEL_THREAD();
-  for (auto& [ticket, response] : mailbox_->Take()) {
+  for (const Ticket ticket : mailbox_->Take()) {
     Connection* connection = Find(ticket);
-    // The asker went away, or a second answer to one request.
-    if (!connection || !connection->awaiting_answer) continue;
+    if (!connection || !connection->awaiting_answer) continue;  // the asker went away
     const bool served = Guarded(
         "Page channel answer",
         [&] {
+          // The main thread has written the answer (or what the socket
+          // took of it); requests that came meanwhile are served now.
           connection->awaiting_answer = false;
-          Send(connection, response);
-          // Requests that came meanwhile are served now.
-          if (Connection* still = Find(ticket)) ServeFrames(still);
+          ServeFrames(connection);
           if (Connection* still = Find(ticket)) Watch(still);
           return true;
         },
@@ -345,36 +380,25 @@ void ChannelThread::Dispatch(Connection* connection, const std::string& payload)
     }
   }
   connection->awaiting_answer = true;
-  to_main_(std::move(*request), connection->ticket);
+  to_main_(std::move(*request), connection->ticket, connection->wire);
 }
 
 void ChannelThread::Send(Connection* connection, const channel::Response& response) {
-  if (connection->outgoing.size() > kMaxPendingAnswerBytes) {
+  if (connection->wire->pending_bytes() > kMaxPendingAnswerBytes) {
     // A peer that sends requests but never reads the answers.
     VESK_LOG_LIMITED(WARNING, 5) << "Page channel: answers not read; connection closed";
     Close(connection);
     return;
   }
-  connection->outgoing += channel::Frame(channel::EncodeResponse(response));
-  Flush(connection);
+  if (!connection->wire->Write(channel::Frame(channel::EncodeResponse(response)))) Close(connection);
 }
 
 void ChannelThread::Flush(Connection* connection) {
-  while (!connection->outgoing.empty()) {
-    const ssize_t written = ::send(connection->fd, connection->outgoing.data(), connection->outgoing.size(),
-                                   MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0 && errno == EAGAIN) return;  // Watch waits for room
-    if (written < 0) {
-      Close(connection);
-      return;
-    }
-    connection->outgoing.erase(0, static_cast<size_t>(written));
-  }
+  if (!connection->wire->Flush()) Close(connection);
 }
 
 void ChannelThread::Close(Connection* connection) {
-  ::close(connection->fd);
+  connection->wire->Close();
   connections_.erase(connection->ticket);
 }
 

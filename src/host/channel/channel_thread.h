@@ -37,9 +37,37 @@ bool CurrentlyOnChannelThread();
 
 namespace vesk {
 
-// Answers on their way from the main thread to the channel thread, and the
-// request to stop. Shared by both: an answer that comes after the thread
-// has stopped is dropped here.
+// A connection's socket and the answer bytes not yet written, shared by the
+// channel's thread and the main thread: the main thread writes the answer
+// of a request it handled itself, so the page need not wait for the
+// channel's thread to wake as well. Only the channel's thread closes it.
+class ConnectionWire {
+ public:
+  explicit ConnectionWire(int fd) : fd_(fd) {}
+  ConnectionWire(const ConnectionWire&) = delete;
+  ConnectionWire& operator=(const ConnectionWire&) = delete;
+
+  // Any thread: queues |frame| and writes what the socket takes now,
+  // never waiting. False when the connection is closed or failed.
+  bool Write(const std::string& frame);
+  // Writes more of what waits; false when the connection failed.
+  bool Flush();
+  size_t pending_bytes();
+  // The channel's thread.
+  void Close();
+
+ private:
+  bool FlushLocked();
+
+  std::mutex mutex_;
+  const int fd_;
+  bool closed_ = false;
+  std::string outgoing_;
+};
+
+// Tells the channel thread which connections have been answered by the main
+// thread (reading them resumes), and carries the request to stop. Shared by
+// both: what comes after the thread has stopped is dropped here.
 class AnswerMailbox {
  public:
   // Names the connection a request came on; connections are never reused.
@@ -51,21 +79,21 @@ class AnswerMailbox {
   AnswerMailbox& operator=(const AnswerMailbox&) = delete;
 
   bool usable() const { return wake_fd_ >= 0; }
-  // Readable while answers wait or a stop was asked for.
+  // Readable while answered tickets wait or a stop was asked for.
   int wake_fd() const { return wake_fd_; }
   // Any thread.
-  void Post(Ticket ticket, channel::Response response);
+  void Post(Ticket ticket);
   void RequestStop();
   bool stop_requested() const { return stop_requested_.load(); }
-  // The channel thread: the answers that came, in their order.
-  std::deque<std::pair<Ticket, channel::Response>> Take();
+  // The channel thread: the tickets answered, in their order.
+  std::deque<Ticket> Take();
 
  private:
   void Wake();
 
   int wake_fd_ = -1;
   std::mutex mutex_;
-  std::deque<std::pair<Ticket, channel::Response>> answers_;
+  std::deque<Ticket> answered_;
   std::atomic<bool> stop_requested_{false};
 };
 
@@ -75,9 +103,10 @@ class ChannelThread {
   // The answer of a request that needs no work of the main thread, or
   // nothing. Runs on the channel thread.
   using AnswerHere = std::function<std::optional<channel::Response>(const channel::Request&)>;
-  // Hands a request to the main thread; its answer comes through the
-  // mailbox with |ticket|. Runs on the channel thread.
-  using ToMain = std::function<void(channel::Request request, Ticket ticket)>;
+  // Hands a request to the main thread, which writes its answer on |wire|
+  // and then posts |ticket| to the mailbox. Runs on the channel thread.
+  using ToMain =
+      std::function<void(channel::Request request, Ticket ticket, std::shared_ptr<ConnectionWire> wire)>;
 
   // Serves |listen_fd|, which stays the caller's.
   ChannelThread(int listen_fd, std::string token, std::shared_ptr<AnswerMailbox> mailbox,
