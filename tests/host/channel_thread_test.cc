@@ -98,6 +98,36 @@ TEST_F(ChannelThreadTest, ReadsAnsweredOnTheChannelThreadFollowTheChangesBeforeT
   EXPECT_EQ(gone->error, channel::Error::kNoWindow);
 }
 
+// An answer larger than the socket takes at once: the main thread writes
+// what fits, and the channel's thread the rest as the peer reads.
+TEST_F(ChannelThreadTest, AnAnswerTheSocketCannotTakeAtOnceArrivesWhole) {
+  Json::Value entries(Json::arrayValue);
+  for (int i = 0; i < 600; ++i) {
+    Json::Value pair(Json::arrayValue);
+    const std::string number = std::to_string(1000 + i);  // the host keeps the entries sorted by key
+    pair.append("key " + number);
+    pair.append(std::string(1000, static_cast<char>('a' + i % 26)));
+    entries.append(pair);
+  }
+  Json::Value args(Json::objectValue);
+  args["entries"] = entries;
+  ChannelPeer peer;
+  Handshake(peer);
+  peer.Send(ChannelPeer::RequestFrame(channel::Op::kErrorSetData, 0, args) +
+            ChannelPeer::RequestFrame(channel::Op::kErrorGetData, 0) +
+            ChannelPeer::RequestFrame(channel::Op::kErrorSetData, 0));
+  const auto set = peer.Receive();
+  ASSERT_TRUE(set);
+  EXPECT_EQ(set->error, channel::Error::kOk);
+  const auto got = peer.Receive();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->error, channel::Error::kOk);
+  EXPECT_EQ(got->result["entries"], entries);
+  const auto cleared = peer.Receive();
+  ASSERT_TRUE(cleared) << "the connection goes on after the long answer";
+  EXPECT_EQ(cleared->error, channel::Error::kOk);
+}
+
 // Another client moves the window while the main thread waits idle in its
 // loop, the state in which the channel's thread answers from the kept
 // rectangle: the next answer shows the new place all the same.
