@@ -2,8 +2,9 @@
 // takes the handshake, reads and decodes requests and writes answers, all
 // outside the GTK main loop. A request is answered right there when the
 // state the main thread publishes holds its answer; every other one is
-// handed to the main thread, whose answer comes back through the mailbox.
-// A connection takes no further request until it has been answered, so
+// handed to the main thread, which writes the answer on the connection's
+// wire and then posts the connection's ticket to the mailbox, so reading
+// it resumes. A connection takes no further request until it has been answered, so
 // answers keep the order of their requests. Nothing here ever waits for a
 // web process: sockets are non-blocking and answers are buffered.
 #pragma once
