@@ -1,11 +1,10 @@
 #include "vesk/core/channel/channel_schema.h"
 
-#include <charconv>
-#include <cmath>
 #include <initializer_list>
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <sstream>
 
 namespace vesk::channel {
 namespace {
@@ -13,124 +12,24 @@ namespace {
 // How deep a whole message may nest; its payload one less.
 constexpr int kStackLimit = 64;
 
-void AppendQuoted(const char* begin, const char* end, std::string* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  *out += '"';
-  for (const char* c = begin; c != end; ++c) {
-    const auto byte = static_cast<unsigned char>(*c);
-    switch (byte) {
-      case '"':
-        *out += "\\\"";
-        break;
-      case '\\':
-        *out += "\\\\";
-        break;
-      case '\b':
-        *out += "\\b";
-        break;
-      case '\f':
-        *out += "\\f";
-        break;
-      case '\n':
-        *out += "\\n";
-        break;
-      case '\r':
-        *out += "\\r";
-        break;
-      case '\t':
-        *out += "\\t";
-        break;
-      default:
-        if (byte < 0x20) {
-          *out += "\\u00";
-          *out += kHex[byte >> 4];
-          *out += kHex[byte & 15];
-        } else {
-          *out += *c;  // UTF-8 travels as it is
-        }
-    }
-  }
-  *out += '"';
-}
-
-template <typename Number>
-void AppendInteger(Number value, std::string* out) {
-  char buffer[24];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-  out->append(buffer, end);
-}
-
-// 17 significant digits, so every double reads back as itself; a number
-// that would look like an integer keeps a fraction, so it reads back as a
-// real. JSON has no infinities or NaN: they become what JsonCpp writes.
-void AppendReal(double value, std::string* out) {
-  if (std::isnan(value)) {
-    *out += "null";
-    return;
-  }
-  if (std::isinf(value)) {
-    *out += value < 0 ? "-1e+9999" : "1e+9999";
-    return;
-  }
-  char buffer[40];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 17).ptr;
-  const std::string_view text(buffer, static_cast<size_t>(end - buffer));
-  *out += text;
-  if (text.find_first_of(".e") == std::string_view::npos) *out += ".0";
-}
-
-// Compact JSON, written directly: the same text JsonCpp's stream writer
-// gives without indentation and with UTF-8 kept, without its stream and
-// per-value overhead (a page-channel call writes two small messages).
+// Building a JsonCpp writer, reader or stream costs more than using them;
+// each thread keeps its own.
 void AppendJson(const Json::Value& value, std::string* out) {
-  switch (value.type()) {
-    case Json::nullValue:
-      *out += "null";
-      return;
-    case Json::intValue:
-      AppendInteger(value.asLargestInt(), out);
-      return;
-    case Json::uintValue:
-      AppendInteger(value.asLargestUInt(), out);
-      return;
-    case Json::realValue:
-      AppendReal(value.asDouble(), out);
-      return;
-    case Json::booleanValue:
-      *out += value.asBool() ? "true" : "false";
-      return;
-    case Json::stringValue: {
-      const char* begin = nullptr;
-      const char* end = nullptr;
-      if (!value.getString(&begin, &end)) begin = end = nullptr;
-      AppendQuoted(begin, end, out);
-      return;
-    }
-    case Json::arrayValue: {
-      *out += '[';
-      for (Json::ArrayIndex i = 0; i < value.size(); ++i) {
-        if (i) *out += ',';
-        AppendJson(value[i], out);
-      }
-      *out += ']';
-      return;
-    }
-    case Json::objectValue: {
-      *out += '{';
-      bool first = true;
-      for (auto it = value.begin(); it != value.end(); ++it) {
-        if (!first) *out += ',';
-        first = false;
-        const char* name_end = nullptr;
-        const char* name = it.memberName(&name_end);
-        AppendQuoted(name, name_end, out);
-        *out += ':';
-        AppendJson(*it, out);
-      }
-      *out += '}';
-      return;
-    }
+  if (value.isObject() && value.empty()) {
+    *out += "{}";
+    return;
   }
+  thread_local std::unique_ptr<Json::StreamWriter> writer = [] {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    return std::unique_ptr<Json::StreamWriter>(builder.newStreamWriter());
+  }();
+  thread_local std::ostringstream stream;
+  stream.str(std::string());
+  stream.clear();
+  writer->write(value, &stream);
+  *out += stream.view();
 }
 
 std::unique_ptr<Json::CharReader> NewReader(int stack_limit) {
