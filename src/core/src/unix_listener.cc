@@ -1,5 +1,7 @@
 #include "vesk/core/unix_listener.h"
 
+#include <glib.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -27,6 +29,22 @@ int ListenOnUnixSocket(const std::string& path, const char* what) {
     return -1;
   }
   return fd;
+}
+
+std::string NewPeerToken() {
+  unsigned char bytes[16] = {};
+  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    // getrandom only fails this early on broken systems; a GLib random
+    // token still keeps out processes that merely find the socket.
+    for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(g_random_int_range(0, 256));
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string token;
+  for (unsigned char byte : bytes) {
+    token += kHex[byte >> 4];
+    token += kHex[byte & 15];
+  }
+  return token;
 }
 
 }  // namespace vesk

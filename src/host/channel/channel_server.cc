@@ -1,7 +1,6 @@
 #include "channel/channel_server.h"
 
 #include <glib.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,22 +15,6 @@
 
 namespace vesk {
 namespace {
-
-std::string NewToken() {
-  unsigned char bytes[16] = {};
-  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-    // getrandom only fails this early on broken systems; a GLib random
-    // token still keeps out processes that merely find the socket.
-    for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(g_random_int_range(0, 256));
-  }
-  static const char kHex[] = "0123456789abcdef";
-  std::string token;
-  for (unsigned char byte : bytes) {
-    token += kHex[byte >> 4];
-    token += kHex[byte & 15];
-  }
-  return token;
-}
 
 // "<private runtime dir>/vesk_channel", created 0700 and owned by us; the
 // same directory as the instance lock's, also without $XDG_RUNTIME_DIR.
@@ -69,7 +52,7 @@ bool ChannelServer::Start(Handler handler, PublishedAnswer published) {
   socket_path_ = JoinPath(dir, std::to_string(::getpid()));
   listen_fd_ = ListenOnUnixSocket(socket_path_, "Page channel");
   if (listen_fd_ < 0) return false;
-  if (token_.empty()) token_ = NewToken();
+  if (token_.empty()) token_ = NewPeerToken();
   owner_pid_ = ::getpid();
   if (!at_exit_registered_) {
     // A start that ends before the main loop never reaches Stop.

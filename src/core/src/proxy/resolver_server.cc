@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -28,18 +27,6 @@ namespace {
 constexpr size_t kMaxConnections = 32;
 // Answers waiting for a peer that does not read: beyond this it is dropped.
 constexpr size_t kMaxPendingBytes = 64 * 1024;
-
-std::string NewToken() {
-  unsigned char bytes[16] = {};
-  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return std::string();
-  static const char kHex[] = "0123456789abcdef";
-  std::string token;
-  for (unsigned char byte : bytes) {
-    token += kHex[byte >> 4];
-    token += kHex[byte & 15];
-  }
-  return token;
-}
 
 bool PeerIsOurUser(int fd) {
   struct ucred credentials {};
@@ -107,11 +94,7 @@ bool ProxyResolverServer::Start() {
     VESK_LOG(ERROR) << "Proxy resolver: no private runtime directory";
     return false;
   }
-  token_ = NewToken();
-  if (token_.empty()) {
-    VESK_PLOG(ERROR) << "Proxy resolver: no random token";
-    return false;
-  }
+  token_ = NewPeerToken();
   socket_path_ = JoinPath(dir, std::to_string(::getpid()));
   listen_fd_ = ListenOnUnixSocket(socket_path_, "Proxy resolver");
   if (listen_fd_ < 0) return false;

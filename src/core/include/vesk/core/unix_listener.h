@@ -12,4 +12,7 @@ namespace vesk {
 // or -1 after logging the failure with |what| ("Page channel") in front.
 int ListenOnUnixSocket(const std::string& path, const char* what);
 
+// 32 random hex digits: the secret a peer names in its first message.
+std::string NewPeerToken();
+
 }  // namespace vesk
