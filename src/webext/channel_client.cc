@@ -34,19 +34,21 @@ bool WriteAll(int fd, const std::string& data, Clock::time_point deadline) {
   return true;
 }
 
-// Most answers come within microseconds. Looking for one awake for a short,
-// bounded while spares this thread being put to sleep and woken again,
-// which costs more than the whole answer on a loaded or virtual machine;
-// yielding in between lets a host thread that shares this CPU run first.
-// -1 with EAGAIN when nothing came in that while.
-ssize_t ReceiveSoon(int fd, char* buffer, size_t size) {
-  constexpr auto kAwake = std::chrono::microseconds(50);
-  const auto until = Clock::now() + kAwake;
-  while (true) {
-    const ssize_t got = ::recv(fd, buffer, size, MSG_DONTWAIT);
-    if (got >= 0 || (errno != EAGAIN && errno != EINTR) || Clock::now() >= until) return got;
-    sched_yield();
+// Most answers come within microseconds: looked for awake for a short,
+// bounded while first (vesk::channel::AwakeWaitForPeer says why), then
+// waited for asleep, up to the socket's receive timeout.
+ssize_t Receive(int fd, char* buffer, size_t size) {
+  const auto awake = vesk::channel::AwakeWaitForPeer();
+  if (awake.count() > 0) {
+    const auto until = Clock::now() + awake;
+    while (true) {
+      const ssize_t got = ::recv(fd, buffer, size, MSG_DONTWAIT);
+      if (got >= 0 || (errno != EAGAIN && errno != EINTR)) return got;
+      if (Clock::now() >= until) break;
+      sched_yield();
+    }
   }
+  return ::recv(fd, buffer, size, 0);
 }
 
 void SetTimeouts(int fd) {
@@ -75,14 +77,14 @@ void ChannelClient::Configure(std::string socket_path, std::string token) {
   token_ = std::move(token);
 }
 
-void ChannelClient::Disconnect() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+void ChannelClient::Disconnect(Lane lane) {
+  if (fds_[lane] >= 0) ::close(fds_[lane]);
+  fds_[lane] = -1;
 }
 
-bool ChannelClient::Exchange(const std::string& request, std::string* answer) {
+bool ChannelClient::Exchange(int fd, const std::string& request, std::string* answer) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(vesk::channel::kRequestTimeoutMs);
-  if (!WriteAll(fd_, vesk::channel::Frame(request), deadline)) return false;
+  if (!WriteAll(fd, vesk::channel::Frame(request), deadline)) return false;
   vesk::channel::FrameReader reader;
   char buffer[16384];
   while (true) {
@@ -90,37 +92,39 @@ bool ChannelClient::Exchange(const std::string& request, std::string* answer) {
     if (status == vesk::channel::FrameReader::Status::kFrame) return true;
     if (status == vesk::channel::FrameReader::Status::kTooLarge) return false;
     if (Clock::now() >= deadline) return false;
-    ssize_t got = ReceiveSoon(fd_, buffer, sizeof buffer);
-    if (got < 0 && errno == EAGAIN) got = ::recv(fd_, buffer, sizeof buffer, 0);
+    const ssize_t got = Receive(fd, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;  // closed, failed, or the receive timeout passed
     reader.Append(buffer, static_cast<size_t>(got));
   }
 }
 
-bool ChannelClient::EnsureConnected() {
-  if (fd_ >= 0) return true;
+bool ChannelClient::EnsureConnected(Lane lane) {
+  if (fds_[lane] >= 0) return true;
   if (socket_path_.empty()) return false;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (socket_path_.size() >= sizeof address.sun_path) return false;
   std::memcpy(address.sun_path, socket_path_.c_str(), socket_path_.size() + 1);
-  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd_ >= 0) SetTimeouts(fd_);
-  if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  const int fd = fds_[lane] = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0) SetTimeouts(fd);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     VESK_PLOG(ERROR) << "Page channel: cannot connect to " << socket_path_;
-    Disconnect();
+    Disconnect(lane);
     return false;
   }
+  vesk::channel::HelloArgs args;
+  args.token = token_;
+  if (lane == kMainLoopLane) args.lane = vesk::channel::kMainLane;
   vesk::channel::Request hello;
   hello.op = vesk::channel::Op::kHello;
-  hello.args["token"] = token_;
+  hello.args = vesk::channel::EncodeMembers(args);
   std::string answer;
-  const bool accepted = Exchange(vesk::channel::EncodeRequest(hello), &answer);
+  const bool accepted = Exchange(fd, vesk::channel::EncodeRequest(hello), &answer);
   const auto response = accepted ? vesk::channel::DecodeResponse(answer) : std::nullopt;
   if (!response || response->error != Error::kOk) {
     VESK_LOG(ERROR) << "Page channel: handshake failed";
-    Disconnect();
+    Disconnect(lane);
     return false;
   }
   return true;
@@ -139,20 +143,21 @@ vesk::channel::Response ChannelClient::Call(vesk::channel::Op op, guint64 page_i
   const std::string encoded = vesk::channel::EncodeRequest(request);
   // The host would refuse it and drop the connection; say why instead.
   if (encoded.size() > vesk::channel::kMaxFrameBytes) return Failure(Error::kTooLarge);
-  if (!EnsureConnected()) return Failure(Error::kNotConnected);
+  const Lane lane = vesk::channel::AnsweredFromPublishedState(op) ? kChannelThreadLane : kMainLoopLane;
+  if (!EnsureConnected(lane)) return Failure(Error::kNotConnected);
   in_flight_ = true;
   std::string answer;
-  const bool exchanged = Exchange(encoded, &answer);
+  const bool exchanged = Exchange(fds_[lane], encoded, &answer);
   in_flight_ = false;
   if (!exchanged) {
     VESK_LOG(ERROR) << "Page channel: no answer for operation " << static_cast<unsigned>(op);
     // The stream's state is unknown now; the next call starts afresh.
-    Disconnect();
+    Disconnect(lane);
     return Failure(Error::kTimeout);
   }
   const auto response = vesk::channel::DecodeResponse(answer);
   if (!response) {
-    Disconnect();
+    Disconnect(lane);
     return Failure(Error::kBadRequest);
   }
   return *response;

@@ -1,6 +1,9 @@
 // The web process's end of the page channel: one blocking request at a time
 // to the UI process, bounded by a timeout so a host that does not answer
-// turns into a script exception, never a hung page.
+// turns into a script exception, never a hung page. Two connections: reads
+// the channel's own thread answers from published state go on the first,
+// everything else on the one the UI main loop serves itself (both kept
+// open, each made at its first use).
 #pragma once
 
 #include <glib.h>
@@ -23,13 +26,15 @@ class ChannelClient {
 
  private:
   ChannelClient() = default;
-  bool EnsureConnected();
-  bool Exchange(const std::string& request, std::string* answer);
-  void Disconnect();
+  enum Lane { kChannelThreadLane, kMainLoopLane, kLaneCount };
+
+  bool EnsureConnected(Lane lane);
+  bool Exchange(int fd, const std::string& request, std::string* answer);
+  void Disconnect(Lane lane);
 
   std::string socket_path_;
   std::string token_;
-  int fd_ = -1;
+  int fds_[kLaneCount] = {-1, -1};
   bool in_flight_ = false;
 };
 

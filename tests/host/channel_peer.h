@@ -35,7 +35,21 @@ class ChannelPeer {
   ChannelPeer& operator=(const ChannelPeer&) = delete;
 
   bool connected() const { return connected_; }
+  // Runs the main loop while the socket is full: the main loop may be what
+  // reads it.
   void Send(const std::string& bytes) {
+    size_t sent = 0;
+    SpinUntil([&] {
+      const ssize_t written =
+          send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (written > 0) sent += static_cast<size_t>(written);
+      return sent == bytes.size() || (written < 0 && errno != EAGAIN);
+    });
+    ASSERT_EQ(sent, bytes.size());
+  }
+  // The same without touching the main loop, for a thread other than the
+  // main one.
+  void SendBlocking(const std::string& bytes) {
     ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
   }
   // The next frame, or nothing when the server closed the connection. Runs
@@ -58,10 +72,14 @@ class ChannelPeer {
     return ReceiveWith([this](char* buffer, size_t size) { return recv(fd_, buffer, size, 0); });
   }
 
-  static std::string Hello(const std::string& token) {
+  // |lane|: channel::kMainLane for the connection the main loop serves.
+  static std::string Hello(const std::string& token, std::optional<std::string> lane = std::nullopt) {
+    channel::HelloArgs args;
+    args.token = token;
+    args.lane = std::move(lane);
     channel::Request hello;
     hello.op = channel::Op::kHello;
-    hello.args["token"] = token;
+    hello.args = channel::EncodeMembers(args);
     return channel::Frame(channel::EncodeRequest(hello));
   }
   static std::string RequestFrame(channel::Op op, uint64_t page_id, Json::Value args = Json::objectValue) {

@@ -50,9 +50,9 @@ class ChannelThreadTest : public ::testing::Test {
   }
   static uint64_t PageOf(BrowserHost* host) { return webkit_web_view_get_page_id(host->web_view()); }
 
-  static void Handshake(ChannelPeer& peer) {
+  static void Handshake(ChannelPeer& peer, std::optional<std::string> lane = std::nullopt) {
     ASSERT_TRUE(peer.connected());
-    peer.Send(ChannelPeer::Hello(ChannelServer::Get().token()));
+    peer.Send(ChannelPeer::Hello(ChannelServer::Get().token(), std::move(lane)));
     const auto welcome = peer.Receive();
     ASSERT_TRUE(welcome);
     ASSERT_EQ(welcome->error, channel::Error::kOk);
@@ -63,6 +63,8 @@ class ChannelThreadTest : public ::testing::Test {
     args["opacity"] = value;
     return args;
   }
+
+  static void ExpectLongAnswerWhole(std::optional<std::string> lane);
 
   static inline std::vector<channel::Op> main_thread_ops;
   static inline std::function<bool(const channel::Request&, ChannelServer::Answer&)> hold;
@@ -98,9 +100,63 @@ TEST_F(ChannelThreadTest, ReadsAnsweredOnTheChannelThreadFollowTheChangesBeforeT
   EXPECT_EQ(gone->error, channel::Error::kNoWindow);
 }
 
+// The connection the main loop serves itself: requests sent right behind
+// the hello are served, each only once the one before it has been answered,
+// also when that answer comes later; and a change made there shows in the
+// next read on the thread's connection, as the extension sends them.
+TEST_F(ChannelThreadTest, TheMainLoopsLaneKeepsOrderAndFeedsTheThreadsReads) {
+  BrowserHost* host = OpenWindow();
+  const uint64_t page = PageOf(host);
+  ChannelServer::Answer held;
+  hold = [&held](const channel::Request& request, ChannelServer::Answer& answer) {
+    if (request.op != channel::Op::kWinSetTitle) return false;
+    held = std::move(answer);
+    return true;
+  };
+  Json::Value title(Json::objectValue);
+  title["title"] = "later";
+  ChannelPeer main_lane;
+  ASSERT_TRUE(main_lane.connected());
+  main_lane.Send(ChannelPeer::Hello(ChannelServer::Get().token(), channel::kMainLane) +
+                 ChannelPeer::RequestFrame(channel::Op::kWinSetTitle, page, title) +
+                 ChannelPeer::RequestFrame(channel::Op::kWinSetOpacity, page, Opacity(0.5)));
+  const auto welcome = main_lane.Receive();
+  ASSERT_TRUE(welcome);
+  EXPECT_EQ(welcome->error, channel::Error::kOk);
+  ASSERT_TRUE(SpinUntil([&] { return static_cast<bool>(held); }));
+  ASSERT_TRUE(testing::SpinPastQueuedIdles());
+  EXPECT_EQ(main_thread_ops, std::vector{channel::Op::kWinSetTitle})
+      << "the next request waits for the answer";
+  held(channel::Response{});
+  for (int answer = 0; answer < 2; ++answer) {
+    const auto response = main_lane.Receive();
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->error, channel::Error::kOk);
+  }
+  EXPECT_EQ(main_thread_ops, (std::vector{channel::Op::kWinSetTitle, channel::Op::kWinSetOpacity}));
+
+  ChannelPeer thread_lane;
+  Handshake(thread_lane);
+  thread_lane.Send(ChannelPeer::RequestFrame(channel::Op::kWinGetOpacity, page));
+  const auto read = thread_lane.Receive();
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->result["opacity"].asDouble(), 0.5);
+  EXPECT_EQ(main_thread_ops.size(), 2u) << "read from published state";
+  gtk_widget_destroy(GTK_WIDGET(host->window()));
+}
+
 // An answer larger than the socket takes at once: the main thread writes
-// what fits, and the channel's thread the rest as the peer reads.
+// what fits, and the rest goes as the peer reads (written by the channel's
+// thread, or on the main loop's lane by the main loop).
 TEST_F(ChannelThreadTest, AnAnswerTheSocketCannotTakeAtOnceArrivesWhole) {
+  for (const std::optional<std::string>& lane :
+       {std::optional<std::string>(), std::optional<std::string>(channel::kMainLane)}) {
+    SCOPED_TRACE(lane.value_or("thread"));
+    ExpectLongAnswerWhole(lane);
+  }
+}
+
+void ChannelThreadTest::ExpectLongAnswerWhole(std::optional<std::string> lane) {
   Json::Value entries(Json::arrayValue);
   for (int i = 0; i < 600; ++i) {
     Json::Value pair(Json::arrayValue);
@@ -112,7 +168,7 @@ TEST_F(ChannelThreadTest, AnAnswerTheSocketCannotTakeAtOnceArrivesWhole) {
   Json::Value args(Json::objectValue);
   args["entries"] = entries;
   ChannelPeer peer;
-  Handshake(peer);
+  Handshake(peer, lane);
   peer.Send(ChannelPeer::RequestFrame(channel::Op::kErrorSetData, 0, args) +
             ChannelPeer::RequestFrame(channel::Op::kErrorGetData, 0) +
             ChannelPeer::RequestFrame(channel::Op::kErrorSetData, 0));
@@ -143,7 +199,7 @@ TEST_F(ChannelThreadTest, AWindowMovedByAnotherClientShowsInTheNextAnswer) {
   std::vector<WindowRect> seen;
   std::thread mover([&] {
     auto position = [&]() -> std::optional<WindowRect> {
-      peer.Send(ChannelPeer::RequestFrame(channel::Op::kWinGetPosition, page));
+      peer.SendBlocking(ChannelPeer::RequestFrame(channel::Op::kWinGetPosition, page));
       const auto answer = peer.ReceiveBlocking();
       if (!answer || answer->error != channel::Error::kOk) return std::nullopt;
       const Json::Value& rect = answer->result["rect"];
@@ -180,19 +236,21 @@ TEST_F(ChannelThreadTest, AWindowMovedByAnotherClientShowsInTheNextAnswer) {
 TEST_F(ChannelThreadTest, StopsCleanlyWhileARequestWaitsForTheMainThread) {
   BrowserHost* host = OpenWindow();
   const uint64_t page = PageOf(host);
-  ChannelServer::Answer held;
+  std::vector<ChannelServer::Answer> held;
   hold = [&held](const channel::Request& request, ChannelServer::Answer& answer) {
     if (request.op != channel::Op::kWinSetTitle) return false;
-    held = std::move(answer);
+    held.push_back(std::move(answer));
     return true;
   };
   Json::Value title(Json::objectValue);
   title["title"] = "held";
   {
-    ChannelPeer waiting;
+    ChannelPeer waiting, waiting_on_main_lane;
     Handshake(waiting);
+    Handshake(waiting_on_main_lane, channel::kMainLane);
     waiting.Send(ChannelPeer::RequestFrame(channel::Op::kWinSetTitle, page, title));
-    ASSERT_TRUE(SpinUntil([&] { return static_cast<bool>(held); }));
+    waiting_on_main_lane.Send(ChannelPeer::RequestFrame(channel::Op::kWinSetTitle, page, title));
+    ASSERT_TRUE(SpinUntil([&] { return held.size() == 2; }));
     // And one that may or may not have reached the main loop yet.
     ChannelPeer racing;
     Handshake(racing);
@@ -200,10 +258,11 @@ TEST_F(ChannelThreadTest, StopsCleanlyWhileARequestWaitsForTheMainThread) {
 
     ChannelServer::Get().Stop();
     const size_t handled = main_thread_ops.size();
-    held(channel::Response{});  // an answer after the stop goes nowhere
+    for (auto& answer : held) answer(channel::Response{});  // answers after the stop go nowhere
     ASSERT_TRUE(testing::SpinPastQueuedIdles());
     EXPECT_EQ(main_thread_ops.size(), handled) << "nothing is handled after the stop";
     EXPECT_FALSE(waiting.Receive()) << "the connection was closed";
+    EXPECT_FALSE(waiting_on_main_lane.Receive());
     EXPECT_FALSE(racing.Receive());
   }
 

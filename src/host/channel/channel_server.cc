@@ -32,6 +32,7 @@ std::string ChannelDirectory() {
 struct ChannelServer::Session {
   Handler handler;
   std::shared_ptr<AnswerMailbox> mailbox;
+  std::shared_ptr<MainLane> main_lane;
 };
 
 ChannelServer& ChannelServer::Get() {
@@ -47,7 +48,8 @@ bool ChannelServer::Start(Handler handler, PublishedAnswer published) {
     VESK_LOG(ERROR) << "Page channel: no private runtime directory";
     return false;
   }
-  auto session = std::make_shared<Session>(Session{std::move(handler), std::make_shared<AnswerMailbox>()});
+  auto session = std::make_shared<Session>(
+      Session{handler, std::make_shared<AnswerMailbox>(), std::make_shared<MainLane>(handler)});
   if (!session->mailbox->usable()) return false;
   socket_path_ = JoinPath(dir, std::to_string(::getpid()));
   listen_fd_ = ListenOnUnixSocket(socket_path_, "Page channel");
@@ -59,17 +61,25 @@ bool ChannelServer::Start(Handler handler, PublishedAnswer published) {
     at_exit_registered_ = true;
     std::atexit(&ChannelServer::UnlinkAtExit);
   }
-  thread_ = std::make_unique<ChannelThread>(
-      listen_fd_, token_, session->mailbox, std::move(published),
-      [session](channel::Request request, uint64_t ticket, std::shared_ptr<ConnectionWire> wire) {
-        PostToMain(session, std::move(request), ticket, std::move(wire));
-      });
+  ChannelThread::Callbacks callbacks;
+  callbacks.answer_here = std::move(published);
+  callbacks.to_main = [session](channel::Request request, uint64_t ticket,
+                                std::shared_ptr<ConnectionWire> wire) {
+    PostToMain(session, std::move(request), ticket, std::move(wire));
+  };
+  callbacks.to_main_lane = [session](std::shared_ptr<ConnectionWire> wire, channel::FrameReader unread) {
+    HandToMainLane(session, std::move(wire), std::move(unread));
+  };
+  session_ = session;
+  thread_ = std::make_unique<ChannelThread>(listen_fd_, token_, session->mailbox, std::move(callbacks));
   return true;
 }
 
 void ChannelServer::Stop() {
   VESK_REQUIRE_MAIN_THREAD();
-  thread_.reset();  // joins the thread, which has closed every connection
+  thread_.reset();  // joins the thread, which has closed its connections
+  if (session_) session_->main_lane->CloseAll();
+  session_.reset();
   if (listen_fd_ >= 0) {
     ::close(listen_fd_);
     ::unlink(socket_path_.c_str());
@@ -99,28 +109,14 @@ void ChannelServer::PostToMain(std::shared_ptr<Session> session, channel::Reques
     if (mailbox->stop_requested()) return G_SOURCE_REMOVE;  // the channel has stopped
     // Written here, without waiting (the socket is non-blocking; what it
     // does not take now, the channel's thread writes later), then the
-    // channel's thread resumes reading the connection. One answer per
-    // request, also when the handler fails after answering.
-    auto answered = std::make_shared<bool>(false);
-    Answer answer = [mailbox, answered, asker = task->ticket, wire = task->wire](channel::Response response) {
+    // channel's thread resumes reading the connection.
+    Answer answer = [mailbox, asker = task->ticket, wire = task->wire](channel::Response response) {
       VESK_REQUIRE_MAIN_THREAD();
-      if (*answered || mailbox->stop_requested()) return;
-      *answered = true;
+      if (mailbox->stop_requested()) return;
       wire->Write(channel::Frame(channel::EncodeResponse(response)));
       mailbox->Post(asker);
     };
-    const bool served = Guarded(
-        "Page channel request",
-        [&] {
-          task->session->handler(task->request, answer);
-          return true;
-        },
-        false);
-    if (!served) {
-      channel::Response failed;
-      failed.error = channel::Error::kBadRequest;
-      answer(failed);
-    }
+    ServeOnMainThread(task->session->handler, task->request, std::move(answer));
     return G_SOURCE_REMOVE;
   };
   // An idle source attached from this thread wakes the main loop; it never
@@ -129,6 +125,29 @@ void ChannelServer::PostToMain(std::shared_ptr<Session> session, channel::Reques
   g_source_set_priority(source, G_PRIORITY_DEFAULT);
   g_source_set_callback(source, kRun,
                         new Task{std::move(session), std::move(request), ticket, std::move(wire)},
+                        [](gpointer data) { delete static_cast<Task*>(data); });
+  g_source_attach(source, nullptr);
+}
+
+void ChannelServer::HandToMainLane(std::shared_ptr<Session> session, std::shared_ptr<ConnectionWire> wire,
+                                   channel::FrameReader unread) {
+  VESK_REQUIRE_CHANNEL_THREAD();
+  struct Task {
+    std::shared_ptr<Session> session;
+    std::shared_ptr<ConnectionWire> wire;
+    channel::FrameReader unread;
+  };
+  static constexpr GSourceFunc kRun = [](gpointer data) -> gboolean {
+    VESK_REQUIRE_MAIN_THREAD();
+    auto* task = static_cast<Task*>(data);
+    // After a stop the connection closes with the task.
+    if (!task->session->mailbox->stop_requested())
+      task->session->main_lane->Adopt(std::move(task->wire), std::move(task->unread));
+    return G_SOURCE_REMOVE;
+  };
+  g_autoptr(GSource) source = g_idle_source_new();
+  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_callback(source, kRun, new Task{std::move(session), std::move(wire), std::move(unread)},
                         [](gpointer data) { delete static_cast<Task*>(data); });
   g_source_attach(source, nullptr);
 }

@@ -111,11 +111,32 @@ size_t ConnectionWire::pending_bytes() {
   return outgoing_.size();
 }
 
+ConnectionWire::~ConnectionWire() {
+  if (!closed_) ::close(fd_);
+}
+
 void ConnectionWire::Close() {
   std::lock_guard lock(mutex_);
   if (closed_) return;
   closed_ = true;
   ::close(fd_);
+}
+
+bool SendAnswer(ConnectionWire& wire, const channel::Response& response) {
+  if (wire.pending_bytes() > kMaxPendingAnswerBytes) {
+    // A peer that sends requests but never reads the answers.
+    VESK_LOG_LIMITED(WARNING, 5) << "Page channel: answers not read; connection closed";
+    return false;
+  }
+  return wire.Write(channel::Frame(channel::EncodeResponse(response)));
+}
+
+void RefuseOversizedRequest(ConnectionWire& wire) {
+  VESK_LOG_LIMITED(ERROR, 5) << "Page channel: oversized request; connection closed";
+  channel::Response too_large;
+  too_large.error = channel::Error::kTooLarge;
+  const std::string frame = channel::Frame(channel::EncodeResponse(too_large));
+  (void)::send(wire.fd(), frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 struct ChannelThread::Connection {
@@ -130,12 +151,11 @@ struct ChannelThread::Connection {
 };
 
 ChannelThread::ChannelThread(int listen_fd, std::string token, std::shared_ptr<AnswerMailbox> mailbox,
-                             AnswerHere answer_here, ToMain to_main)
+                             Callbacks callbacks)
     : listen_fd_(listen_fd),
       token_(std::move(token)),
       mailbox_(std::move(mailbox)),
-      answer_here_(std::move(answer_here)),
-      to_main_(std::move(to_main)),
+      callbacks_(std::move(callbacks)),
       thread_([this] { Run(); }) {}
 
 ChannelThread::~ChannelThread() {
@@ -163,7 +183,7 @@ void ChannelThread::Run() {
   // this thread being put to sleep and woken again, which costs more than
   // the whole call on a loaded or virtual machine; yielding in between lets
   // a thread that shares this CPU (the page's, say) run first.
-  constexpr auto kAwakeAfterServing = std::chrono::microseconds(50);
+  const auto awake_after_serving = channel::AwakeWaitForPeer();
   Clock::time_point awake_until;
   while (!mailbox_->stop_requested()) {
     const bool awake = Clock::now() < awake_until;
@@ -182,7 +202,7 @@ void ChannelThread::Run() {
         Accept();
       } else {
         Serve(key, events[i].events);
-        awake_until = Clock::now() + kAwakeAfterServing;
+        awake_until = Clock::now() + awake_after_serving;
       }
     }
     ExpireHandshakes();
@@ -338,13 +358,7 @@ void ChannelThread::ServeFrames(Connection* connection) {
     const auto status = connection->reader.Next(&payload);
     if (status == channel::FrameReader::Status::kNeedMore) return;
     if (status == channel::FrameReader::Status::kTooLarge) {
-      // Said before closing, so the page learns why (the stream cannot be
-      // read past the frame).
-      VESK_LOG_LIMITED(ERROR, 5) << "Page channel: oversized request; connection closed";
-      channel::Response too_large;
-      too_large.error = channel::Error::kTooLarge;
-      const std::string frame = channel::Frame(channel::EncodeResponse(too_large));
-      (void)::send(connection->fd, frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      RefuseOversizedRequest(*connection->wire);
       Close(connection);
       return;
     }
@@ -355,17 +369,7 @@ void ChannelThread::ServeFrames(Connection* connection) {
 
 void ChannelThread::Dispatch(Connection* connection, const std::string& payload) {
   auto request = channel::DecodeRequest(payload);
-  if (!connection->authenticated) {
-    if (!request || request->op != channel::Op::kHello || !request->args["token"].isString() ||
-        request->args["token"].asString() != token_) {
-      VESK_LOG_LIMITED(WARNING, 5) << "Page channel: handshake refused";
-      Close(connection);
-      return;
-    }
-    connection->authenticated = true;
-    Send(connection, channel::Response{});
-    return;
-  }
+  if (!connection->authenticated) return TakeHello(connection, request);
   if (!request) {
     VESK_LOG_LIMITED(WARNING, 5) << "Page channel: malformed request dropped";
     channel::Response refused;
@@ -373,24 +377,42 @@ void ChannelThread::Dispatch(Connection* connection, const std::string& payload)
     Send(connection, refused);
     return;
   }
-  if (answer_here_) {
-    if (const std::optional<channel::Response> answer = answer_here_(*request)) {
+  if (callbacks_.answer_here) {
+    if (const std::optional<channel::Response> answer = callbacks_.answer_here(*request)) {
       Send(connection, *answer);
       return;
     }
   }
   connection->awaiting_answer = true;
-  to_main_(std::move(*request), connection->ticket, connection->wire);
+  callbacks_.to_main(std::move(*request), connection->ticket, connection->wire);
 }
 
-void ChannelThread::Send(Connection* connection, const channel::Response& response) {
-  if (connection->wire->pending_bytes() > kMaxPendingAnswerBytes) {
-    // A peer that sends requests but never reads the answers.
-    VESK_LOG_LIMITED(WARNING, 5) << "Page channel: answers not read; connection closed";
+void ChannelThread::TakeHello(Connection* connection, const std::optional<channel::Request>& hello) {
+  const auto args = hello && hello->op == channel::Op::kHello
+                        ? channel::DecodeMembers<channel::HelloArgs>(hello->args)
+                        : std::nullopt;
+  if (!args || args->token != token_) {
+    VESK_LOG_LIMITED(WARNING, 5) << "Page channel: handshake refused";
     Close(connection);
     return;
   }
-  if (!connection->wire->Write(channel::Frame(channel::EncodeResponse(response)))) Close(connection);
+  connection->authenticated = true;
+  const Ticket ticket = connection->ticket;
+  Send(connection, channel::Response{});
+  if (args->lane == channel::kMainLane && Find(ticket)) HandToMainLane(connection);
+}
+
+void ChannelThread::HandToMainLane(Connection* connection) {
+  // Forgotten here without closing: the main loop owns the socket now.
+  ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, connection->fd, nullptr);
+  std::shared_ptr<ConnectionWire> wire = std::move(connection->wire);
+  channel::FrameReader unread = std::move(connection->reader);
+  connections_.erase(connection->ticket);
+  callbacks_.to_main_lane(std::move(wire), std::move(unread));
+}
+
+void ChannelThread::Send(Connection* connection, const channel::Response& response) {
+  if (!SendAnswer(*connection->wire, response)) Close(connection);
 }
 
 void ChannelThread::Flush(Connection* connection) {

@@ -41,10 +41,13 @@ namespace vesk {
 // A connection's socket and the answer bytes not yet written, shared by the
 // channel's thread and the main thread: the main thread writes the answer
 // of a request it handled itself, so the page need not wait for the
-// channel's thread to wake as well. Only the channel's thread closes it.
+// channel's thread to wake as well. Whoever serves the connection's requests
+// (the channel's thread, or the main loop once handed over) closes it; the
+// last owner does when nobody did.
 class ConnectionWire {
  public:
   explicit ConnectionWire(int fd) : fd_(fd) {}
+  ~ConnectionWire();
   ConnectionWire(const ConnectionWire&) = delete;
   ConnectionWire& operator=(const ConnectionWire&) = delete;
 
@@ -54,7 +57,8 @@ class ConnectionWire {
   // Writes more of what waits; false when the connection failed.
   bool Flush();
   size_t pending_bytes();
-  // The channel's thread.
+  int fd() const { return fd_; }
+  // The thread serving the connection.
   void Close();
 
  private:
@@ -98,6 +102,14 @@ class AnswerMailbox {
   std::atomic<bool> stop_requested_{false};
 };
 
+// What both ends of the UI process do with a connection's frames.
+// Writes |response| on |wire|; false when the connection must be closed (it
+// failed, or the peer does not read its answers, which is logged).
+bool SendAnswer(ConnectionWire& wire, const channel::Response& response);
+// Tells the peer its request was too large (logged), before the caller
+// closes the connection: the stream cannot be read past such a frame.
+void RefuseOversizedRequest(ConnectionWire& wire);
+
 class ChannelThread {
  public:
   using Ticket = AnswerMailbox::Ticket;
@@ -108,10 +120,19 @@ class ChannelThread {
   // and then posts |ticket| to the mailbox. Runs on the channel thread.
   using ToMain =
       std::function<void(channel::Request request, Ticket ticket, std::shared_ptr<ConnectionWire> wire)>;
+  // Hands a connection whose hello named channel::kMainLane, with what was
+  // read past the hello, to the main loop, which serves it from then on.
+  // Runs on the channel thread.
+  using ToMainLane = std::function<void(std::shared_ptr<ConnectionWire> wire, channel::FrameReader unread)>;
+  struct Callbacks {
+    AnswerHere answer_here;
+    ToMain to_main;
+    ToMainLane to_main_lane;
+  };
 
   // Serves |listen_fd|, which stays the caller's.
   ChannelThread(int listen_fd, std::string token, std::shared_ptr<AnswerMailbox> mailbox,
-                AnswerHere answer_here, ToMain to_main);
+                Callbacks callbacks);
   // Stops the thread, which closes every connection, and joins it.
   ~ChannelThread();
   ChannelThread(const ChannelThread&) = delete;
@@ -135,6 +156,8 @@ class ChannelThread {
   void ReadFrom(Connection* connection);
   void ServeFrames(Connection* connection);
   void Dispatch(Connection* connection, const std::string& payload);
+  void TakeHello(Connection* connection, const std::optional<channel::Request>& hello);
+  void HandToMainLane(Connection* connection);
   void Send(Connection* connection, const channel::Response& response);
   void Flush(Connection* connection);
   void Close(Connection* connection);
@@ -142,8 +165,7 @@ class ChannelThread {
   const int listen_fd_;
   const std::string token_;
   const std::shared_ptr<AnswerMailbox> mailbox_;
-  const AnswerHere answer_here_;
-  const ToMain to_main_;
+  const Callbacks callbacks_;
   // Channel thread only from here on.
   std::map<Ticket, std::unique_ptr<Connection>> connections_;
   Ticket next_ticket_ = 1;

@@ -1,5 +1,7 @@
 #include "vesk/core/channel/channel_schema.h"
 
+#include <sched.h>
+
 #include <initializer_list>
 #include <iterator>
 #include <limits>
@@ -215,6 +217,16 @@ FrameReader::Status FrameReader::Next(std::string* payload) {
   payload->assign(buffer_, 4, size);
   buffer_.erase(0, 4 + static_cast<size_t>(size));
   return Status::kFrame;
+}
+
+std::chrono::microseconds AwakeWaitForPeer() {
+  static const std::chrono::microseconds wait = [] {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    const bool one_cpu = ::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) <= 1;
+    return std::chrono::microseconds(one_cpu ? 0 : 50);
+  }();
+  return wait;
 }
 
 }  // namespace vesk::channel

@@ -6,13 +6,13 @@
 // bytes of compact JSON.
 //   request:  {"v":1,"op":<ChannelOp>,"page":<page id>,"args":{...}}
 //   response: {"v":1,"error":<ChannelError>,"result":{...}}
-// The first request of a connection is kHello with {"token": <the token the
-// UI process gave the extension>}; anything else first closes the
-// connection.
+// The first request of a connection is kHello (HelloArgs below); anything
+// else first closes the connection.
 #pragma once
 
 #include <json/json.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,6 +27,14 @@ inline constexpr int kVersion = 1;
 inline constexpr uint32_t kMaxFrameBytes = 1 << 20;
 // How long a page waits for the host before its call throws.
 inline constexpr int kRequestTimeoutMs = 15000;
+
+// How long an end that has just sent looks for the other end's next frame
+// awake (yielding the CPU meanwhile) before it sleeps. Waking a sleeping
+// thread on another CPU costs more than a whole call on a loaded or
+// virtual machine, so a short look pays while both ends run at once. A
+// process allowed on one CPU only gets zero: there the other end runs only
+// when this one stops, and looking costs calls for nothing.
+std::chrono::microseconds AwakeWaitForPeer();
 
 enum class Error : uint32_t {
   kOk = 0,
@@ -51,6 +59,24 @@ struct Request {
 struct Response {
   Error error = Error::kOk;
   Json::Value result{Json::objectValue};
+};
+
+// A web process keeps two connections. On the first, the channel's own
+// thread answers reads of state the main thread publishes
+// (AnsweredFromPublishedState) and hands anything else to the main loop;
+// the second's hello names kMainLane, and the main loop serves its requests
+// itself, so they cost no hop between threads of the UI process.
+inline constexpr char kMainLane[] = "main";
+
+// kHello's arguments: the token the UI process gave the extension, and
+// which connection this is (none: the first).
+struct HelloArgs {
+  std::string token;
+  std::optional<std::string> lane;
+  static void Members(auto& self, auto&& member) {
+    member("token", self.token);
+    member("lane", self.lane);
+  }
 };
 
 std::string EncodeRequest(const Request& request);

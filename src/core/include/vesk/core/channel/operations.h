@@ -611,6 +611,14 @@ using AllOperations =
                   op::PopBalloon, op::SetProxyForUrl, op::RemoveProxyForUrl, op::GetProxyForUrl,
                   op::GetDefaultProxy, op::SetDefaultProxy>;
 
+template <typename... Operations>
+constexpr bool FromPublishedStateAmong(Op op, OperationList<Operations...>) {
+  return ((op == Operations::kOp && Operations::kFromPublishedState) || ...);
+}
+// Whether the channel's own thread may answer |op| from published state;
+// the web process sends those on the connection that thread serves.
+constexpr bool AnsweredFromPublishedState(Op op) { return FromPublishedStateAmong(op, AllOperations{}); }
+
 // The delegate interfaces: one Handle per operation, told apart by the
 // request type. UI main thread only.
 #define VESK_CHANNEL_HANDLE(Operation) \
