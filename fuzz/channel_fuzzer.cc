@@ -29,6 +29,23 @@ void CheckAllOperations(const Json::Value& args, vesk::channel::OperationList<Op
   (CheckMembers<typename Operations::Result>(args), ...);
 }
 
+// Messages in the layout this channel writes are read by a shortcut; a
+// leading space sends the same text to the full JSON reader, and both
+// readings must agree.
+void CheckShortcutAgrees(const std::string& payload) {
+  const auto request = vesk::channel::DecodeRequest(payload);
+  const auto full_request = vesk::channel::DecodeRequest(" " + payload);
+  if (request.has_value() != full_request.has_value()) __builtin_trap();
+  if (request && (request->op != full_request->op || request->page_id != full_request->page_id ||
+                  request->args != full_request->args))
+    __builtin_trap();
+  const auto response = vesk::channel::DecodeResponse(payload);
+  const auto full_response = vesk::channel::DecodeResponse(" " + payload);
+  if (response.has_value() != full_response.has_value()) __builtin_trap();
+  if (response && (response->error != full_response->error || response->result != full_response->result))
+    __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -44,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         __builtin_trap();
       CheckAllOperations(request->args, vesk::channel::AllOperations{});
     }
-    (void)vesk::channel::DecodeResponse(payload);
+    CheckShortcutAgrees(payload);
   }
   (void)vesk::channel::DecodeRequest(std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;

@@ -3,6 +3,7 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 
 #include "test_util.h"
@@ -103,6 +104,61 @@ TEST(ChannelSchemaTest, TheWrittenLayoutReadsLikeAnyOtherMemberOrder) {
   EXPECT_EQ(channel::DecodeResponse(R"({"v":1,"error":0,"result":{}} trailing)").has_value(),
             channel::DecodeResponse(R"({"error":0,"result":{},"v":1} trailing)").has_value())
       << "trailing text is read alike";
+}
+
+// Flat payloads of numbers and booleans are read and written without
+// JsonCpp's number streams; the values, their types and what is refused must
+// be the full reader's.
+TEST(ChannelSchemaTest, FlatPayloadsReadAndWriteLikeJsonCpp) {
+  for (const char* args : {R"({"a":0.5})",
+                           R"({"a":-0})",
+                           R"({"a":-0.0})",
+                           R"({"a":1E-2,"b":2.5e+3})",
+                           R"({"a":123456789})",
+                           R"({"a":1234567890})",
+                           R"({"a":-2147483648})",
+                           R"({"a":1e400})",
+                           R"({"a":1e-400})",
+                           R"({"a":4.9e-324})",
+                           R"({"a":true,"b":false})",
+                           R"({"a":01})",
+                           R"({"a":1.})",
+                           R"({"a":.5})",
+                           R"({"a":+1})",
+                           R"({"a":-})",
+                           R"({"a":1e})",
+                           R"({"a":tru})",
+                           R"({"a":1,"a":2})",
+                           R"({"a":1,})",
+                           R"({"a b":1})",
+                           R"({"":1})",
+                           R"({"a":1}x)",
+                           R"({"a":1 })",
+                           R"({"a":1.5x})"}) {
+    const auto from_layout =
+        channel::DecodeRequest(std::string(R"({"v":1,"op":26,"page":1,"args":)") + args + "}");
+    const auto from_sorted =
+        channel::DecodeRequest(std::string(R"({"args":)") + args + R"(,"op":26,"page":1,"v":1})");
+    ASSERT_EQ(from_layout.has_value(), from_sorted.has_value()) << args;
+    if (from_layout) {
+      EXPECT_EQ(from_layout->args, from_sorted->args) << args;  // == compares types too
+    }
+  }
+
+  channel::Response response;
+  response.result["real"] = 1.0;
+  response.result["small"] = 5e-324;
+  response.result["tenth"] = 0.1;
+  response.result["negative_zero"] = -0.0;
+  response.result["int"] = -7;
+  response.result["wide"] = Json::Int64{1} << 40;
+  response.result["yes"] = true;
+  const std::string written = channel::EncodeResponse(response);
+  EXPECT_NE(written.find(R"("real":1.0)"), std::string::npos) << written;
+  const auto read = channel::DecodeResponse(written);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->result, response.result) << written;
+  EXPECT_TRUE(std::signbit(read->result["negative_zero"].asDouble()));
 }
 
 class AutostartTest : public ::testing::Test {

@@ -8,6 +8,8 @@
 #include <memory>
 #include <sstream>
 
+#include "flat_json.h"
+
 namespace vesk::channel {
 namespace {
 
@@ -17,10 +19,7 @@ constexpr int kStackLimit = 64;
 // Building a JsonCpp writer, reader or stream costs more than using them;
 // each thread keeps its own.
 void AppendJson(const Json::Value& value, std::string* out) {
-  if (value.isObject() && value.empty()) {
-    *out += "{}";
-    return;
-  }
+  if (AppendFlatObject(value, out)) return;
   thread_local std::unique_ptr<Json::StreamWriter> writer = [] {
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
@@ -34,11 +33,12 @@ void AppendJson(const Json::Value& value, std::string* out) {
   *out += stream.view();
 }
 
-std::unique_ptr<Json::CharReader> NewReader(int stack_limit) {
+std::unique_ptr<Json::CharReader> NewReader(int stack_limit, bool fail_if_extra = false) {
   Json::CharReaderBuilder builder;
   builder["collectComments"] = false;
   builder["stackLimit"] = stack_limit;
   builder["rejectDupKeys"] = true;
+  builder["failIfExtra"] = fail_if_extra;
   return std::unique_ptr<Json::CharReader>(builder.newCharReader());
 }
 
@@ -98,15 +98,19 @@ bool TakeUnsigned(std::string_view* text, Number* number) {
 std::optional<Json::Value> ReadLayout(std::string_view text, std::initializer_list<Number*> numbers,
                                       std::string_view payload_name) {
   static_assert(kVersion == 1, "the layout's prefix names the version");
-  if (!TakeLiteral(&text, "{\"v\":1,")) return std::nullopt;
+  // JsonCpp takes a NUL for the end of its text: in the payload alone that
+  // would hide what follows it from the reading.
+  if (text.find('\0') != std::string_view::npos || !TakeLiteral(&text, "{\"v\":1,")) return std::nullopt;
   for (Number* number : numbers)
     if (!TakeLiteral(&text, number->name) || !TakeUnsigned(&text, number) || !TakeLiteral(&text, ","))
       return std::nullopt;
   if (!TakeLiteral(&text, payload_name) || !text.ends_with('}')) return std::nullopt;
   text.remove_suffix(1);
-  // The payload of most requests: no arguments.
-  if (text == "{}") return Json::Value(Json::objectValue);
-  thread_local std::unique_ptr<Json::CharReader> reader = NewReader(kStackLimit - 1);
+  // The payload of most messages: no members, or a few numbers.
+  if (auto flat = ReadFlatObject(text)) return flat;
+  // Text after the payload's object would end the whole message early for
+  // the full reader, which then refuses it; so does this one.
+  thread_local std::unique_ptr<Json::CharReader> reader = NewReader(kStackLimit - 1, true);
   auto payload = ParseWith(*reader, text);
   if (!payload || !payload->isObject()) return std::nullopt;
   return payload;
