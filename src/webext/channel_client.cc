@@ -34,11 +34,10 @@ bool WriteAll(int fd, const std::string& data, Clock::time_point deadline) {
   return true;
 }
 
-// Most answers come within microseconds: looked for awake for a short,
-// bounded while first (vesk::channel::AwakeWaitForPeer says why), then
-// waited for asleep, up to the socket's receive timeout.
-ssize_t Receive(int fd, char* buffer, size_t size) {
-  const auto awake = vesk::channel::AwakeWaitForPeer();
+// Waits for an answer asleep, up to the socket's receive timeout, after
+// looking for it awake for |awake| (vesk::channel::AwakeWaitForPeer says
+// why).
+ssize_t Receive(int fd, char* buffer, size_t size, std::chrono::microseconds awake) {
   if (awake.count() > 0) {
     const auto until = Clock::now() + awake;
     while (true) {
@@ -82,7 +81,13 @@ void ChannelClient::Disconnect(Lane lane) {
   fds_[lane] = -1;
 }
 
-bool ChannelClient::Exchange(int fd, const std::string& request, std::string* answer) {
+bool ChannelClient::Exchange(Lane lane, const std::string& request, std::string* answer) {
+  const int fd = fds_[lane];
+  // The channel's thread answers within microseconds. The main loop has to
+  // wake first, and often waits for other processes (the cookie store):
+  // looking awake there would only take a CPU from them.
+  const auto awake =
+      lane == kChannelThreadLane ? vesk::channel::AwakeWaitForPeer() : std::chrono::microseconds(0);
   const auto deadline = Clock::now() + std::chrono::milliseconds(vesk::channel::kRequestTimeoutMs);
   if (!WriteAll(fd, vesk::channel::Frame(request), deadline)) return false;
   vesk::channel::FrameReader reader;
@@ -92,7 +97,7 @@ bool ChannelClient::Exchange(int fd, const std::string& request, std::string* an
     if (status == vesk::channel::FrameReader::Status::kFrame) return true;
     if (status == vesk::channel::FrameReader::Status::kTooLarge) return false;
     if (Clock::now() >= deadline) return false;
-    const ssize_t got = Receive(fd, buffer, sizeof buffer);
+    const ssize_t got = Receive(fd, buffer, sizeof buffer, awake);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;  // closed, failed, or the receive timeout passed
     reader.Append(buffer, static_cast<size_t>(got));
@@ -120,7 +125,7 @@ bool ChannelClient::EnsureConnected(Lane lane) {
   hello.op = vesk::channel::Op::kHello;
   hello.args = vesk::channel::EncodeMembers(args);
   std::string answer;
-  const bool accepted = Exchange(fd, vesk::channel::EncodeRequest(hello), &answer);
+  const bool accepted = Exchange(lane, vesk::channel::EncodeRequest(hello), &answer);
   const auto response = accepted ? vesk::channel::DecodeResponse(answer) : std::nullopt;
   if (!response || response->error != Error::kOk) {
     VESK_LOG(ERROR) << "Page channel: handshake failed";
@@ -147,7 +152,7 @@ vesk::channel::Response ChannelClient::Call(vesk::channel::Op op, guint64 page_i
   if (!EnsureConnected(lane)) return Failure(Error::kNotConnected);
   in_flight_ = true;
   std::string answer;
-  const bool exchanged = Exchange(fds_[lane], encoded, &answer);
+  const bool exchanged = Exchange(lane, encoded, &answer);
   in_flight_ = false;
   if (!exchanged) {
     VESK_LOG(ERROR) << "Page channel: no answer for operation " << static_cast<unsigned>(op);

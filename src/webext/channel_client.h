@@ -29,7 +29,7 @@ class ChannelClient {
   enum Lane { kChannelThreadLane, kMainLoopLane, kLaneCount };
 
   bool EnsureConnected(Lane lane);
-  bool Exchange(int fd, const std::string& request, std::string* answer);
+  bool Exchange(Lane lane, const std::string& request, std::string* answer);
   void Disconnect(Lane lane);
 
   std::string socket_path_;
