@@ -131,12 +131,23 @@ bool SendAnswer(ConnectionWire& wire, const channel::Response& response) {
   return wire.Write(channel::Frame(channel::EncodeResponse(response)));
 }
 
-void RefuseOversizedRequest(ConnectionWire& wire) {
+bool RefuseMalformedRequest(ConnectionWire& wire) {
+  VESK_LOG_LIMITED(WARNING, 5) << "Page channel: malformed request dropped";
+  channel::Response refused;
+  refused.error = channel::Error::kBadRequest;
+  return SendAnswer(wire, refused);
+}
+
+NextRequest TakeRequestFrame(channel::FrameReader& reader, ConnectionWire& wire, std::string* payload) {
+  const auto status = reader.Next(payload);
+  if (status == channel::FrameReader::Status::kNeedMore) return NextRequest::kNeedMore;
+  if (status == channel::FrameReader::Status::kFrame) return NextRequest::kFrame;
   VESK_LOG_LIMITED(ERROR, 5) << "Page channel: oversized request; connection closed";
   channel::Response too_large;
   too_large.error = channel::Error::kTooLarge;
   const std::string frame = channel::Frame(channel::EncodeResponse(too_large));
   (void)::send(wire.fd(), frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  return NextRequest::kRefused;
 }
 
 struct ChannelThread::Connection {
@@ -355,13 +366,9 @@ void ChannelThread::ServeFrames(Connection* connection) {
   std::string payload;
   const Ticket ticket = connection->ticket;
   while (!connection->awaiting_answer) {
-    const auto status = connection->reader.Next(&payload);
-    if (status == channel::FrameReader::Status::kNeedMore) return;
-    if (status == channel::FrameReader::Status::kTooLarge) {
-      RefuseOversizedRequest(*connection->wire);
-      Close(connection);
-      return;
-    }
+    const NextRequest next = TakeRequestFrame(connection->reader, *connection->wire, &payload);
+    if (next == NextRequest::kNeedMore) return;
+    if (next == NextRequest::kRefused) return Close(connection);
     Dispatch(connection, payload);
     if (!Find(ticket)) return;  // closed while dispatching: |connection| is gone
   }
@@ -371,10 +378,7 @@ void ChannelThread::Dispatch(Connection* connection, const std::string& payload)
   auto request = channel::DecodeRequest(payload);
   if (!connection->authenticated) return TakeHello(connection, request);
   if (!request) {
-    VESK_LOG_LIMITED(WARNING, 5) << "Page channel: malformed request dropped";
-    channel::Response refused;
-    refused.error = channel::Error::kBadRequest;
-    Send(connection, refused);
+    if (!RefuseMalformedRequest(*connection->wire)) Close(connection);
     return;
   }
   if (callbacks_.answer_here) {

@@ -106,9 +106,14 @@ class AnswerMailbox {
 // Writes |response| on |wire|; false when the connection must be closed (it
 // failed, or the peer does not read its answers, which is logged).
 bool SendAnswer(ConnectionWire& wire, const channel::Response& response);
-// Tells the peer its request was too large (logged), before the caller
-// closes the connection: the stream cannot be read past such a frame.
-void RefuseOversizedRequest(ConnectionWire& wire);
+// Answers a request that does not decode with kBadRequest (logged); false
+// when the connection must be closed.
+bool RefuseMalformedRequest(ConnectionWire& wire);
+// The next whole request a connection has delivered. kRefused: it was too
+// large, the peer has been told so (logged), and the caller closes the
+// connection, since the stream cannot be read past such a frame.
+enum class NextRequest { kNeedMore, kFrame, kRefused };
+NextRequest TakeRequestFrame(channel::FrameReader& reader, ConnectionWire& wire, std::string* payload);
 
 class ChannelThread {
  public:

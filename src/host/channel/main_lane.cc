@@ -151,13 +151,9 @@ void MainLane::ServeFrames(Connection* connection) {
   std::string payload;
   const Serial serial = connection->serial;
   while (!connection->awaiting_answer) {
-    const auto status = connection->reader.Next(&payload);
-    if (status == channel::FrameReader::Status::kNeedMore) return;
-    if (status == channel::FrameReader::Status::kTooLarge) {
-      RefuseOversizedRequest(*connection->wire);
-      Close(connection);
-      return;
-    }
+    const NextRequest next = TakeRequestFrame(connection->reader, *connection->wire, &payload);
+    if (next == NextRequest::kNeedMore) return;
+    if (next == NextRequest::kRefused) return Close(connection);
     Dispatch(connection, payload);
     if (!Find(serial)) return;  // closed while dispatching: |connection| is gone
   }
@@ -166,10 +162,7 @@ void MainLane::ServeFrames(Connection* connection) {
 void MainLane::Dispatch(Connection* connection, const std::string& payload) {
   const auto request = channel::DecodeRequest(payload);
   if (!request) {
-    VESK_LOG_LIMITED(WARNING, 5) << "Page channel: malformed request dropped";
-    channel::Response refused;
-    refused.error = channel::Error::kBadRequest;
-    if (!SendAnswer(*connection->wire, refused)) Close(connection);
+    if (!RefuseMalformedRequest(*connection->wire)) Close(connection);
     return;
   }
   const Serial serial = connection->serial;
