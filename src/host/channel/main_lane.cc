@@ -50,11 +50,23 @@ void ServeOnMainThread(const ChannelHandler& handler, const channel::Request& re
   }
 }
 
+namespace {
+
+// Detaches and releases a connection's main-loop source.
+struct SourceRelease {
+  void operator()(GSource* source) const {
+    g_source_destroy(source);
+    g_source_unref(source);
+  }
+};
+
+}  // namespace
+
 struct MainLane::Connection {
   Serial serial = 0;
   std::shared_ptr<ConnectionWire> wire;
   channel::FrameReader reader;
-  GSource* source = nullptr;  // ours
+  std::unique_ptr<GSource, SourceRelease> source;
   gpointer tag = nullptr;
   unsigned watched = 0;  // the GIOCondition asked for
   bool awaiting_answer = false;
@@ -83,14 +95,14 @@ void MainLane::Adopt(std::shared_ptr<ConnectionWire> wire, channel::FrameReader 
   connection->wire = std::move(wire);
   connection->reader = std::move(unread);
   connection->watched = G_IO_IN | G_IO_HUP | G_IO_ERR;
-  connection->source = g_source_new(&functions, sizeof(LaneSource));
-  auto* watch = reinterpret_cast<LaneSource*>(connection->source);
+  connection->source.reset(g_source_new(&functions, sizeof(LaneSource)));
+  auto* watch = reinterpret_cast<LaneSource*>(connection->source.get());
   watch->lane = this;
   watch->serial = connection->serial;
-  watch->tag = g_source_add_unix_fd(connection->source, connection->wire->fd(),
+  watch->tag = g_source_add_unix_fd(connection->source.get(), connection->wire->fd(),
                                     static_cast<GIOCondition>(connection->watched));
   connection->tag = watch->tag;
-  g_source_attach(connection->source, nullptr);
+  g_source_attach(connection->source.get(), nullptr);
   const Serial serial = connection->serial;
   connections_[serial] = std::move(connection);
   // The peer may have sent requests right behind its hello.
@@ -132,7 +144,7 @@ void MainLane::Watch(Connection* connection) {
   const unsigned wanted = (connection->awaiting_answer ? 0u : unsigned{G_IO_IN}) | G_IO_HUP | G_IO_ERR |
                           (connection->wire->pending_bytes() == 0 ? 0u : unsigned{G_IO_OUT});
   if (wanted == connection->watched) return;
-  g_source_modify_unix_fd(connection->source, connection->tag, static_cast<GIOCondition>(wanted));
+  g_source_modify_unix_fd(connection->source.get(), connection->tag, static_cast<GIOCondition>(wanted));
   connection->watched = wanted;
 }
 
@@ -189,8 +201,7 @@ void MainLane::Answered(Serial serial, channel::Response response) {
 }
 
 void MainLane::Close(Connection* connection) {
-  g_source_destroy(connection->source);
-  g_source_unref(connection->source);
+  connection->source.reset();  // no longer watched before the socket closes
   connection->wire->Close();
   connections_.erase(connection->serial);
 }
